@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds everything and runs every test: the plain
+# build, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# threaded suites under ThreadSanitizer, and each fuzz target for a fixed time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+fuzz_seconds=${TAVOLEN_FUZZ_SECONDS:-20}
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+
+configure_and_build() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_ctest() {  # dir, extra ctest args...
+  local dir=$1; shift
+  local log="$dir/ctest.log"
+  set +e
+  tests/rig/run.sh ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300 "$@" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  grep -E '^[0-9]+% tests passed' "$log" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+)/\1 \2/' >> "$summary" || true
+  return $rc
+}
+
+status=0
+
+echo "== plain build"
+configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest build || status=1
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_ctest build-asan || status=1
+
+echo "== ThreadSanitizer (threaded suites)"
+configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
+  run_ctest build-tsan -L threaded || status=1
+
+echo "== fuzz targets, ${fuzz_seconds}s each"
+CC=clang CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTAVOLEN_FUZZ=ON -DTAVOLEN_SANITIZE=address,undefined -DTAVOLEN_BENCH=OFF -DTAVOLEN_TESTS=OFF
+fuzz_passed=0
+fuzz_failed=0
+for target in build-fuzz/fuzz/*_fuzz; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  seeds="fuzz/corpus/${name%_fuzz}"
+  [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+  if "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 \
+       -artifact_prefix="build-fuzz/$name-" "$corpus" > "build-fuzz/$name.log" 2>&1; then
+    echo "fuzz $name: ok ($(grep -Eo '#[0-9]+' "build-fuzz/$name.log" | tail -1) runs)"
+    fuzz_passed=$((fuzz_passed + 1))
+  else
+    echo "fuzz $name: FAILED"; tail -40 "build-fuzz/$name.log"
+    fuzz_failed=$((fuzz_failed + 1)); status=1
+  fi
+  rm -rf "$corpus"
+done
+
+failed=$(awk '{f += $1} END {print f + 0}' "$summary")
+total=$(awk '{t += $2} END {print t + 0}' "$summary")
+passed=$((total - failed + fuzz_passed))
+failed=$((failed + fuzz_failed))
+echo "tests: $passed passed, $failed failed"
+exit $status

@@ -1,0 +1,56 @@
+#pragma once
+// POSIX sockets behind the small set of calls the link and the search need.
+// Errors are reported with errno values (lastSocketError), as the Win32 code
+// reported its last socket error.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tavolen::platform {
+
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+int lastSocketError();
+const char* errorText(int error);
+
+// True when text is a dotted IPv4 address (four decimal parts, inet_pton rules).
+bool isDottedIPv4(const char* text);
+// Looks the name up (IPv4 only) and writes the first address as dotted text.
+bool resolveIPv4(const char* name, std::string& dottedOut);
+
+SocketHandle createTcpSocket();
+SocketHandle createUdpSocket();
+enum class SocketOption { ReuseAddress, NoDelay, SendBuffer, ReceiveBuffer, Broadcast };
+bool setSocketOption(SocketHandle s, SocketOption option, int value);
+bool setNonBlocking(SocketHandle s, bool on);
+
+enum class ConnectStart { Done, InProgress, Failed };
+// Starts a connect to dotted IPv4 host:port on a (non-blocking) socket.
+ConnectStart startConnect(SocketHandle s, const char* dottedHost, int port);
+
+enum class WaitResult { Ready, Timeout, Error };
+// Waits for writability, then checks the connect outcome (SO_ERROR).
+WaitResult waitConnected(SocketHandle s, int timeoutMs);
+WaitResult waitReadable(SocketHandle s, int timeoutMs);
+
+enum class SocketOrEvent { Socket, SocketClosed, Event, Timeout, Error, NotASocket };
+// Waits for data (or hang-up) on s or a signal on eventFd, at most timeoutMs.
+SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs);
+
+// Single calls; results as the C library's (-1 with errno on error).
+long sendOnce(SocketHandle s, const void* data, size_t length);
+long receiveOnce(SocketHandle s, void* data, size_t length);
+
+bool bindAny(SocketHandle s, uint16_t port);
+bool bindAddress(SocketHandle s, const char* dottedHost, uint16_t port);
+long sendTo(SocketHandle s, const void* data, size_t length, const char* dottedHost, uint16_t port);
+long receiveFrom(SocketHandle s, void* data, size_t length);
+uint16_t localPort(SocketHandle s);
+
+void shutdownBoth(SocketHandle s);
+void shutdownReceive(SocketHandle s);
+void closeSocket(SocketHandle s);
+
+}  // namespace tavolen::platform

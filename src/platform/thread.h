@@ -1,0 +1,15 @@
+#pragma once
+// Thread start with the priorities the subsystems ask for.
+
+#include <functional>
+#include <thread>
+
+namespace tavolen::platform {
+
+enum class ThreadPriority { Normal, TimeCritical };
+
+// Starts fn on a new thread. TimeCritical asks for real-time scheduling and
+// quietly stays at normal priority where the process may not have it.
+std::thread startThread(std::function<void()> fn, ThreadPriority priority = ThreadPriority::Normal);
+
+}  // namespace tavolen::platform
