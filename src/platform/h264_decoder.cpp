@@ -109,7 +109,7 @@ int32_t Hi264DecAU(H264DecHandle handle, const uint8_t* data, uint32_t length, u
   if (w == 0 || h == 0 || w > d->maxWidth || h > d->maxHeight) return kTooLarge;
   if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT) != 0) damaged = true;
 
-  const int cw = static_cast<int>(w / 2);
+  const int cw = static_cast<int>((w + 1) / 2);
   const int ch = static_cast<int>((h + 1) / 2);
   std::memset(out, 0, sizeof(*out));
   out->width = w;

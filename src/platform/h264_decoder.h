@@ -2,7 +2,8 @@
 // The H.264 decoder library the H.264 player calls: one access unit in, the
 // picture of that access unit out in the same call (never a picture of an
 // earlier one), as planar 4:2:0 with the row strides the renderer expects
-// (luma stride = width, chroma stride = width / 2).
+// (luma stride = width; chroma planes (width + 1) / 2 by (height + 1) / 2,
+// stride (width + 1) / 2).
 //
 // A decoder handle is used by one thread at a time (the player's decode thread);
 // different handles are independent.
