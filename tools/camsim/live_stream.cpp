@@ -121,7 +121,6 @@ void streamLive(Connection& c) {
   AccessUnit unit;
   bool keepOpen = false;  // silent and stalled connections wait for the peer
   while (c.alive() && !server.stopping()) {
-    if (!sendStatuses(c)) break;
     if (limited && static_cast<int>(sequence) >= fault.frames) {
       server.logLine("connection %d: fault %s after %d frames", c.id, faultName(fault.kind),
                      fault.frames);
@@ -142,11 +141,15 @@ void streamLive(Connection& c) {
       }
       break;
     }
+    if (!sendStatuses(c)) break;
     if (!source->next(unit)) break;
     if (!c.sendFrame(unit.type, unit.data.data(), static_cast<uint32_t>(unit.data.size()),
                      sequence++)) {
       break;
     }
+    // A fault due after this frame strikes at once, before any status frame
+    // queued during the pause could slip out.
+    if (limited && static_cast<int>(sequence) >= fault.frames) continue;
     if (profile->paced) {
       due += period;
       const auto now = Clock::now();
