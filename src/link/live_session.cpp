@@ -116,10 +116,13 @@ bool LiveSession::openStream() {
     video_.close();
     return false;
   }
-  video_.send(request, length);
+  // The camera may answer before send() even returns: the flags its first
+  // frames depend on are set beforehand, so that a refusal's suspension is not
+  // undone and the first key frame is not dropped as early.
   streamActive_ = 1;
   lastDataTick_ = platform::tickCount();
   watchdogSuspended_ = 0;
+  video_.send(request, length);
   talkReady_ = 1;
   return true;
 }
