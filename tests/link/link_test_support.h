@@ -180,6 +180,7 @@ class LinkFixture : public ::testing::Test {
 
   std::unique_ptr<camsim::Server> camera_;
   std::vector<DeviceHandle> links_;
+  FrameLog ignored_;  // frames a test does not look at
 };
 
 }  // namespace tavolen::test

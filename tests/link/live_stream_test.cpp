@@ -77,7 +77,7 @@ TEST_F(LiveStream, ClosedPortFailsAndIsRetriedEveryCycle) {
   DeviceHandle h = linkTo("127.0.0.1", closedPort);
   EventLog events;
   device_net_work_set_event_callback(h, EventLog::callback, &events);
-  device_net_work_startStream(h, 1, FrameLog::callback, nullptr);
+  device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 3, 5000));
   device_net_work_stopStream(h);
   const auto log = events.events();
@@ -178,7 +178,7 @@ TEST_F(LiveStream, RefusalsRaiseTheirEventAndSuspendTheWatchdog) {
 
 TEST_F(LiveStream, WrongAccountWithoutEventCallbackSuspends) {
   DeviceHandle h = link("viewer", "nope");
-  device_net_work_startStream(h, 1, FrameLog::callback, nullptr);
+  device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(camera_->waitForRequests(1, 5000));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(liveRequests(), 1u);
@@ -231,7 +231,7 @@ TEST_F(LiveStream, TalkIsSentOnlyAfterTheLiveRequestAndCountsEveryCall) {
 
   EventLog events;
   device_net_work_set_event_callback(h, EventLog::callback, &events);
-  device_net_work_startStream(h, 1, FrameLog::callback, nullptr);  // the count starts again
+  device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);  // the count starts again
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
   EXPECT_EQ(device->talkSequence(), 0u);
 
@@ -265,7 +265,7 @@ TEST_F(LiveStream, TalkDuringReconnectIsDroppedAndTheSequenceSkipsIt) {
   DeviceHandle h = link();
   EventLog events;
   device_net_work_set_event_callback(h, EventLog::callback, &events);
-  device_net_work_startStream(h, 1, FrameLog::callback, nullptr);
+  device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
   std::vector<uint8_t> block(256, 0x11);
   device_net_work_sendTalkData(h, block.data(), 256);  // sequence 0, sent
@@ -325,7 +325,7 @@ TEST_F(LiveStream, StopAudioWhenOffKeepsTheStoredIdAndFailedStartsRaiseNothing) 
   EventLog events;
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   for (int i = 0; i < 100 && !device->hostResolved(); ++i) platform::sleepMs(10);
-  EXPECT_EQ(device_net_work_startAudio(h, 5, FrameLog::callback, nullptr), 0);
+  EXPECT_EQ(device_net_work_startAudio(h, 5, FrameLog::callback, &ignored_), 0);
   EXPECT_FALSE(device->audioActive());
   EXPECT_EQ(device_net_work_stopAudio(h), 1);
   EXPECT_EQ(device->audioStreamId(), 5);
