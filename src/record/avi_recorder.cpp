@@ -150,10 +150,11 @@ int32_t CAviRecorder::writeVideo(const uint8_t* data, uint32_t size) {
     timeBase_ = now;
   } else {
     const uint32_t due = (now - timeBase_) / (1000u / frameRate_);
-    while (framesWritten_ < due) {
-      aviFile_.writeVideo(nullptr, 0);
-      ++videoSampleNo_;
-      ++framesWritten_;
+    if (framesWritten_ < due) {
+      // A failed filler still takes its sample number.
+      aviFile_.writeEmptyVideo(due - framesWritten_);
+      videoSampleNo_ += due - framesWritten_;
+      framesWritten_ = due;
     }
   }
 

@@ -160,12 +160,19 @@ bool AviWriter::open(const std::string& path, const VideoFormat& video) {
 
 bool AviWriter::writeVideo(const void* data, uint32_t size) {
   if (size > 0 && data == nullptr) return false;
-  return writeChunk(kVideoChunk, data, size, true, 1);
+  return writeChunk(kVideoChunk, data, size, true, 1, true);
+}
+
+uint32_t AviWriter::writeEmptyVideo(uint32_t count) {
+  uint32_t written = 0;
+  while (written < count && writeChunk(kVideoChunk, nullptr, 0, true, 1, false)) ++written;
+  if (written > 0) patchSizes();
+  return written;
 }
 
 bool AviWriter::writeAudio(const int16_t* samples, uint32_t count) {
   if (count == 0 || samples == nullptr || count > kMaxSampleBytes / 2) return false;
-  return writeChunk(kAudioChunk, samples, count * 2, false, count);
+  return writeChunk(kAudioChunk, samples, count * 2, false, count, true);
 }
 
 uint64_t AviWriter::closingBytes(const Segment& s) const {
@@ -177,7 +184,7 @@ uint64_t AviWriter::closingBytes(const Segment& s) const {
   return bytes;
 }
 
-bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t samples) {
+bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t samples, bool patch) {
   if (!file_.isOpen() || failed_ || size > kMaxSampleBytes) return false;
   const uint64_t padded = size + (size & 1u);
   const uint64_t needed = sizeof(ChunkHeader) + padded;
@@ -211,7 +218,7 @@ bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool vi
   }
   maxChunk_ = std::max(maxChunk_, size);
   // Cheap enough per chunk, and a killed process then loses nothing written.
-  patchSizes();
+  if (patch) patchSizes();
   return true;
 }
 

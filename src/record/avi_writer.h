@@ -203,6 +203,8 @@ class AviWriter {
   // One video sample; size 0 writes an empty sample. False when refused
   // (too big, file full, earlier failure) or when the write fails.
   bool writeVideo(const void* data, uint32_t size);
+  // count empty video samples; returns how many were written.
+  uint32_t writeEmptyVideo(uint32_t count);
   // count PCM samples as one chunk.
   bool writeAudio(const int16_t* samples, uint32_t count);
 
@@ -231,7 +233,7 @@ class AviWriter {
     bool hasAudio = false;
   };
 
-  bool writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t samples);
+  bool writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t samples, bool patch);
   uint64_t closingBytes(const Segment& s) const;
   bool finishSegment();
   bool startSegment();
