@@ -79,7 +79,12 @@ std::vector<std::string> filesUnder(const std::string& dir);
 // The clock of a test: moves only when told.
 class FakeTime : public platform::TimeSource {
  public:
-  uint32_t tickCount() override { return tick_.load(); }
+  uint32_t tickCount() override {
+    ++reads_;
+    return tick_.load();
+  }
+  // How often the tick was read; lets a test see a thread waiting on it.
+  int reads() const { return reads_.load(); }
   uint32_t multimediaTime() override { return mm_.load(); }
   platform::LocalTime localTime() override;
   void advance(uint32_t ms) {
@@ -91,6 +96,7 @@ class FakeTime : public platform::TimeSource {
  private:
   std::atomic<uint32_t> tick_{5000000};
   std::atomic<uint32_t> mm_{7000000};
+  std::atomic<int> reads_{0};
   std::mutex localLock_;
   platform::LocalTime local_{2023, 7, 4, 18, 5, 9, 42};
 };
