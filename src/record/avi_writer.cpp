@@ -67,7 +67,8 @@ uint32_t pictureBytes(int32_t width, int32_t height) {
 
 }  // namespace
 
-AviWriter::AviWriter(uint64_t segmentLimit) : segmentLimit_(std::max(segmentLimit, kMinSegmentLimit)) {}
+AviWriter::AviWriter(uint64_t segmentLimit, uint32_t maxSegmentSamples)
+    : segmentLimit_(std::max(segmentLimit, kMinSegmentLimit)), maxSegmentSamples_(std::max(maxSegmentSamples, 16u)) {}
 
 AviWriter::~AviWriter() { close(); }
 
@@ -184,13 +185,13 @@ uint64_t AviWriter::closingBytes(const Segment& s) const {
   return bytes;
 }
 
-bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t samples, bool patch) {
+bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool video, uint32_t sampleCount, bool patch) {
   if (!file_.isOpen() || failed_ || size > kMaxSampleBytes) return false;
   const uint64_t padded = size + (size & 1u);
   const uint64_t needed = sizeof(ChunkHeader) + padded;
-  const bool segmentHasData = !current_.video.empty() || !current_.audio.empty();
-  if (segmentHasData &&
-      file_.end() + needed + closingBytes(current_) - current_.riffStart > segmentLimit_) {
+  const size_t samples = current_.video.size() + current_.audio.size();
+  if (samples > 0 && (samples >= maxSegmentSamples_ ||
+                      file_.end() + needed + closingBytes(current_) - current_.riffStart > segmentLimit_)) {
     if (finished_.size() + 1 >= kMaxSegments) return false;
     if (!finishSegment() || !startSegment()) return fail();
   }
@@ -210,8 +211,8 @@ bool AviWriter::writeChunk(uint32_t id, const void* data, uint32_t size, bool vi
     ++videoSamples_;
   } else {
     current_.audio.push_back(entry);
-    current_.audioSamples += samples;
-    audioSamples_ += samples;
+    current_.audioSamples += sampleCount;
+    audioSamples_ += sampleCount;
   }
   if (inFirstSegment_) {
     idx1_.push_back(OldIndexEntry{id, kIndexKeyFrame, static_cast<uint32_t>(at - (current_.moviStart + 8)), size});

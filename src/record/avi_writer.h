@@ -188,10 +188,14 @@ class AviWriter {
   static constexpr uint32_t kMaxSegments = 256;
   // Largest sample accepted in one chunk.
   static constexpr uint32_t kMaxSampleBytes = 16u << 20;
+  // Samples per segment: bounds the index memory held while a segment is open
+  // (24 bytes a sample) when a file holds many tiny samples, such as the
+  // empty ones of a stalled camera.
+  static constexpr uint32_t kMaxSegmentSamples = 1u << 20;
 
-  // segmentLimit is for tests that exercise continuation segments without
-  // writing a gigabyte; it is raised to at least 64 KiB.
-  explicit AviWriter(uint64_t segmentLimit = kSegmentLimit);
+  // The limits are for tests that exercise continuation segments without
+  // writing a gigabyte; they are raised to at least 64 KiB and 16 samples.
+  explicit AviWriter(uint64_t segmentLimit = kSegmentLimit, uint32_t maxSegmentSamples = kMaxSegmentSamples);
   ~AviWriter();
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
@@ -244,6 +248,7 @@ class AviWriter {
   bool fail();
 
   uint64_t segmentLimit_;
+  uint32_t maxSegmentSamples_;
   platform::WritableFile file_;
   VideoFormat video_{};
   bool failed_ = false;

@@ -49,6 +49,7 @@ bool containsTag(const std::string& file, const std::string& tag) {
 struct SegmentCase {
   const char* name;
   uint64_t segmentLimit;
+  uint32_t segmentSamples;
   size_t frames;
   bool expectContinuation;
 };
@@ -61,7 +62,7 @@ TEST_P(AviWriterSegments, ClosedFileReadsBackWhole) {
   test::ScratchDir dir;
   const std::string file = dir.path() + "/out.avi";
   const auto& frames = test::h264AccessUnits(320, 240, 50);
-  AviWriter w(c.segmentLimit);
+  AviWriter w(c.segmentLimit, c.segmentSamples);
   ASSERT_TRUE(w.open(file, {avi::fourcc("h264"), 320, 240, 25}));
   const std::vector<Packet> expected = writeStream(w, frames, c.frames);
   EXPECT_EQ(w.segments() > 1, c.expectContinuation);
@@ -81,7 +82,7 @@ TEST_P(AviWriterSegments, FileCutOffBeforeCloseReadsToItsLastChunk) {
   const std::string file = dir.path() + "/out.avi";
   const std::string cut = dir.path() + "/cut.avi";
   const auto& frames = test::h264AccessUnits(320, 240, 50);
-  AviWriter w(c.segmentLimit);
+  AviWriter w(c.segmentLimit, c.segmentSamples);
   ASSERT_TRUE(w.open(file, {avi::fourcc("h264"), 320, 240, 25}));
   std::vector<Packet> expected = writeStream(w, frames, c.frames);
   EXPECT_EQ(w.segments() > 1, c.expectContinuation);
@@ -94,8 +95,12 @@ TEST_P(AviWriterSegments, FileCutOffBeforeCloseReadsToItsLastChunk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, AviWriterSegments,
-                         ::testing::Values(SegmentCase{"OneRiff", AviWriter::kSegmentLimit, 60, false},
-                                           SegmentCase{"ContinuationSegments", kSmallSegment, 150, true}),
+                         ::testing::Values(SegmentCase{"OneRiff", AviWriter::kSegmentLimit,
+                                                       AviWriter::kMaxSegmentSamples, 60, false},
+                                           SegmentCase{"SegmentsBySize", kSmallSegment, AviWriter::kMaxSegmentSamples,
+                                                       150, true},
+                                           SegmentCase{"SegmentsBySampleCount", AviWriter::kSegmentLimit, 40, 100,
+                                                       true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AviWriter, RefusesOversizedSamplesAndWritesNothingAfterClose) {
