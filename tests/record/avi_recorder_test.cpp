@@ -48,6 +48,8 @@ struct CodecCase {
   uint32_t kind;
   const char* codec;
   const char* tag;
+  int startWidth;  // what the player knew when it started: 0 before its first picture
+  int startHeight;
 };
 void PrintTo(const CodecCase& c, std::ostream* os) { *os << c.name; }
 
@@ -59,7 +61,7 @@ TEST_P(RecorderCodecTest, RecordingReadsBackAsTwoStreamsAndDecodesEveryFrame) {
                                                           : test::jpegPictures(kWidth, kHeight, kFrames);
   ASSERT_EQ(frames.size(), static_cast<size_t>(kFrames));
   CAviRecorder rec(time, disk);
-  ASSERT_EQ(rec.startRecord(test::recordParams(dir.path(), "cam"), kWidth, kHeight, c.kind), 1);
+  ASSERT_EQ(rec.startRecord(test::recordParams(dir.path(), "cam"), c.startWidth, c.startHeight, c.kind), 1);
   const std::string file = rec.currentFileName();
   feed(rec, frames);
   rec.stopRecord();
@@ -87,8 +89,12 @@ TEST_P(RecorderCodecTest, RecordingReadsBackAsTwoStreamsAndDecodesEveryFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, RecorderCodecTest,
-                         ::testing::Values(CodecCase{"H264", CAviRecorder::kCodecH264, "h264", "h264"},
-                                           CodecCase{"Jpeg", CAviRecorder::kCodecJpeg, "mjpeg", "mjpg"}),
+                         ::testing::Values(CodecCase{"H264", CAviRecorder::kCodecH264, "h264", "h264", kWidth, kHeight},
+                                           CodecCase{"Jpeg", CAviRecorder::kCodecJpeg, "mjpeg", "mjpg", kWidth, kHeight},
+                                           CodecCase{"H264BeforeFirstPicture", CAviRecorder::kCodecH264, "h264",
+                                                     "h264", 0, 0},
+                                           CodecCase{"JpegBeforeFirstPicture", CAviRecorder::kCodecJpeg, "mjpeg",
+                                                     "mjpg", 0, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecorderTest, SlowStreamIsPaddedWithEmptySamplesToTheWallClock) {
