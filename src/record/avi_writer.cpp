@@ -153,7 +153,9 @@ bool AviWriter::open(const std::string& path, const VideoFormat& video) {
   if (!file_.create(path)) return false;
   const platform::ConstBuffer buf{h.data(), h.size()};
   if (!file_.append(&buf, 1)) {
+    // The file is ours (just created or truncated) and holds no recording.
     file_.close();
+    platform::deleteFile(path);
     return false;
   }
   return true;

@@ -200,7 +200,8 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Creates (or truncates) path and writes the headers; false on failure.
+  // Creates (or truncates) path and writes the headers; false on failure,
+  // removing the file again when only the headers could not be written.
   bool open(const std::string& path, const VideoFormat& video);
   bool isOpen() const { return file_.isOpen(); }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -118,38 +119,50 @@ TEST(AviWriter, RefusesOversizedSamplesAndWritesNothingAfterClose) {
   EXPECT_FALSE(AviWriter().open(dir.path() + "/missing/b.avi", {}));
 }
 
+// Runs body in a child whose file-size limit makes writes fail as on a full
+// disk (the test process keeps its own limit); returns the child's exit code.
+int withFileSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(body());
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 TEST(AviWriter, FullDiskEndsTheFileWithEverythingBeforeTheFailureReadable) {
   test::ScratchDir dir;
   const std::string file = dir.path() + "/full.avi";
   const auto& frames = test::h264AccessUnits(320, 240, 50);
-  // The file-size limit makes writes fail as on a full disk; it is set in a
-  // child so that the test process keeps its own limit.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{40000, 40000};
-    setrlimit(RLIMIT_FSIZE, &limit);
+  const int written = withFileSizeLimit(40000, [&] {
     AviWriter w;
-    if (!w.open(file, {avi::fourcc("h264"), 320, 240, 25})) _exit(255);
-    int written = 0;
+    if (!w.open(file, {avi::fourcc("h264"), 320, 240, 25})) return 255;
+    int n = 0;
     for (size_t i = 0; i < frames.size(); ++i) {
       if (!w.writeVideo(frames[i].data(), static_cast<uint32_t>(frames[i].size()))) break;
-      ++written;
+      ++n;
     }
     const uint8_t small[4] = {0, 0, 0, 1};
-    if (written == static_cast<int>(frames.size()) || w.writeVideo(small, 4)) _exit(254);  // must stay refused
+    if (n == static_cast<int>(frames.size()) || w.writeVideo(small, 4)) return 254;  // must stay refused
     w.close();
-    _exit(written);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  const int written = WEXITSTATUS(status);
+    return n;
+  });
   ASSERT_GT(written, 0);
   ASSERT_LT(written, 50);
   EXPECT_EQ(test::packets(file, "v").size(), static_cast<size_t>(written));
   EXPECT_EQ(test::decodeStatus(file), 0);
+}
+
+TEST(AviWriter, HeadersThatDoNotFitLeaveNoFileBehind) {
+  test::ScratchDir dir;
+  const std::string file = dir.path() + "/tiny.avi";
+  EXPECT_EQ(withFileSizeLimit(1000, [&] { return AviWriter().open(file, {}) ? 1 : 0; }), 0);
+  EXPECT_FALSE(fs::exists(file));
 }
 
 }  // namespace
