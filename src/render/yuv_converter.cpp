@@ -106,10 +106,12 @@ __attribute__((target("sse2"))) inline void lumaRowSse(const uint8_t* y, uint8_t
   const __m128i v[2] = {_mm_sub_epi16(_mm_unpacklo_epi8(luma, zero), sixteen),
                         _mm_sub_epi16(_mm_unpackhi_epi8(luma, zero), sixteen)};
   __m128i aH[2], aL[2];
+#pragma GCC unroll 2
   for (int h = 0; h < 2; ++h) {
     aH[h] = _mm_add_epi16(v[h], _mm_mulhi_epi16(v[h], k));
     aL[h] = _mm_xor_si128(_mm_mullo_epi16(v[h], k), signBit);
   }
+#pragma GCC unroll 3
   for (int c = 0; c < 3; ++c)
     bytes[c] = _mm_packus_epi16(channelSse(aH[0], aL[0], lo.high[c], lo.lowFlipped[c]),
                                 channelSse(aH[1], aL[1], hi.high[c], hi.lowFlipped[c]));
@@ -139,6 +141,7 @@ __attribute__((target("sse2"))) int32_t rowsSse(const uint8_t* y0, const uint8_t
         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c2 + x / 2)), zero), half);
     const ChromaSse t = chromaTermsSse(u, v);
     ChromaSse lo, hi;
+#pragma GCC unroll 3
     for (int c = 0; c < 3; ++c) {
       lo.high[c] = _mm_unpacklo_epi16(t.high[c], t.high[c]);
       hi.high[c] = _mm_unpackhi_epi16(t.high[c], t.high[c]);
@@ -154,6 +157,8 @@ __attribute__((target("sse2"))) int32_t rowsSse(const uint8_t* y0, const uint8_t
 // ---- AVX2: 32 pixels per row per step ----
 // 256-bit unpacks work per 128-bit lane; chroma and luma are unpacked the same
 // way so their lanes line up, and the four stores put the lanes back in order.
+
+constexpr int32_t kPrefetchAhead = 512;  // bytes of output, 4 steps ahead
 
 struct ChromaAvx {
   __m256i high[3];
@@ -198,10 +203,12 @@ __attribute__((target("avx2"))) inline void lumaRowAvx(const uint8_t* y, uint8_t
   const __m256i v[2] = {_mm256_sub_epi16(_mm256_unpacklo_epi8(luma, zero), sixteen),
                         _mm256_sub_epi16(_mm256_unpackhi_epi8(luma, zero), sixteen)};
   __m256i aH[2], aL[2], bytes[3];
+#pragma GCC unroll 2
   for (int h = 0; h < 2; ++h) {
     aH[h] = _mm256_add_epi16(v[h], _mm256_mulhi_epi16(v[h], k));
     aL[h] = _mm256_xor_si256(_mm256_mullo_epi16(v[h], k), signBit);
   }
+#pragma GCC unroll 3
   for (int c = 0; c < 3; ++c)
     bytes[c] = _mm256_packus_epi16(channelAvx(aH[0], aL[0], lo.high[c], lo.lowFlipped[c]),
                                    channelAvx(aH[1], aL[1], hi.high[c], hi.lowFlipped[c]));
@@ -232,11 +239,19 @@ __attribute__((target("avx2"))) int32_t rowsAvx(const uint8_t* y0, const uint8_t
         _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c2 + x / 2))), half);
     const ChromaAvx t = chromaTermsAvx(u, v);
     ChromaAvx lo, hi;
+#pragma GCC unroll 3
     for (int c = 0; c < 3; ++c) {
       lo.high[c] = _mm256_unpacklo_epi16(t.high[c], t.high[c]);
       hi.high[c] = _mm256_unpackhi_epi16(t.high[c], t.high[c]);
       lo.lowFlipped[c] = _mm256_unpacklo_epi16(t.lowFlipped[c], t.lowFlipped[c]);
       hi.lowFlipped[c] = _mm256_unpackhi_epi16(t.lowFlipped[c], t.lowFlipped[c]);
+    }
+    // Asking for the output lines ahead keeps both rows' stores from waiting
+    // on memory once the picture outgrows the caches. A prefetch never faults,
+    // so running past the end of a row is harmless.
+    for (int line = 0; line < 2; ++line) {
+      __builtin_prefetch(out0 + x * 4 + kPrefetchAhead + line * 64, 1, 3);
+      if (out1) __builtin_prefetch(out1 + x * 4 + kPrefetchAhead + line * 64, 1, 3);
     }
     lumaRowAvx(y0 + x, out0 + x * 4, lo, hi);
     if (y1) lumaRowAvx(y1 + x, out1 + x * 4, lo, hi);
