@@ -213,7 +213,7 @@ void CWaveIn::endCapture() {
 }
 
 bool CWaveIn::waitThreadExit(uint32_t ms) {
-  // Polled in 10 ms steps, like the exit-code polling it stands for.
+  // Polled in 10 ms steps up to the limit.
   for (uint32_t waited = 0;; waited += 10) {
     if (threadExited_.wait(0)) return true;
     if (waited >= ms) return false;
