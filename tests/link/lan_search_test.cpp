@@ -237,11 +237,13 @@ TEST_F(LanSearchTest, UnInitialisationEndsTheThreadAndClosesTheSocket) {
 // A callback that does not return must not hold unInitialization for more than
 // its bounded wait; the thread ends on its own once the callback returns.
 TEST_F(LanSearchTest, UnInitialisationWaitIsBoundedWhileACallbackBlocks) {
-  struct Gate {
+  // Static: the receive thread outlives the wait and must find the gate alive.
+  static struct Gate {
     std::mutex lock;
     std::condition_variable cv;
     bool entered = false;
     bool open = false;
+    bool left = false;
   } gate;
   const int threadsBefore = threadCount();
   ASSERT_EQ(device_broadcast_Initialization(), 1);
@@ -252,6 +254,8 @@ TEST_F(LanSearchTest, UnInitialisationWaitIsBoundedWhileACallbackBlocks) {
                   g->entered = true;
                   g->cv.notify_all();
                   g->cv.wait(lock, [g] { return g->open; });
+                  g->left = true;
+                  g->cv.notify_all();
                   return 0;
                 },
                 &gate),
@@ -267,10 +271,11 @@ TEST_F(LanSearchTest, UnInitialisationWaitIsBoundedWhileACallbackBlocks) {
   EXPECT_GE(waited, 450ms);
   EXPECT_LT(waited, 2000ms);
   {
-    std::lock_guard<std::mutex> lock(gate.lock);
+    std::unique_lock<std::mutex> lock(gate.lock);
     gate.open = true;
+    gate.cv.notify_all();
+    ASSERT_TRUE(gate.cv.wait_for(lock, 5s, [&] { return gate.left; }));
   }
-  gate.cv.notify_all();
   for (int i = 0; i < 200 && threadCount() != threadsBefore; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(threadCount(), threadsBefore);
 }
