@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/http_exchange.h"
 #include "tavolen/types.h"
 
 namespace tavolen {
@@ -25,13 +26,10 @@ CommandKind commandKind(int32_t code);
 // Write commands whose success is followed by a queued reboot.
 bool rebootsAfterSuccess(int32_t code);
 
-// The request line buffer; a line that needs more is refused, never cut.
-inline constexpr size_t kRequestLineSize = 512;
-
 enum class RequestLineResult {
   Ok,
   NoRequest,    // the code sends nothing
-  TooLong,      // the formatted line would not fit kRequestLineSize with its NUL
+  TooLong,      // the formatted line would not fit kRequestLineSize with its NUL (never cut)
   UnsafeValue,  // a value holds a control character or a space
 };
 

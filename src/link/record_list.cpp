@@ -4,8 +4,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/body_values.h"
 #include "link/command_requests.h"
+#include "link/http_exchange.h"
 
 namespace tavolen {
 
@@ -29,16 +29,16 @@ std::optional<int32_t> localSecondsFromFields(const SearchDateFields& f) {
 std::vector<RecordFileEntry> parseRecordList(const char* body) {
   std::vector<RecordFileEntry> files;
   int32_t count = 0;
-  if (!extractBodyNumber(count, "var record_num0=", body) || count <= 0) return files;
+  if (!extractNumber(count, "var record_num0=", body) || count <= 0) return files;
   if (count > kRecordFilesMax) count = kRecordFilesMax;
   char key[40];
   for (int32_t i = 0; i < count; ++i) {
     char name[kRecordNameMax + 1] = {};
     std::snprintf(key, sizeof key, "record_name0[%d]=", i);
-    extractBodyText(name, sizeof name, key, body);
+    extractText(name, sizeof name, key, body);
     int32_t size = 0;
     std::snprintf(key, sizeof key, "record_size0[%d]=", i);
-    extractBodyNumber(size, key, body);
+    extractNumber(size, key, body);
     files.push_back({name, size});
   }
   return files;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/body_values.h"
+#include "link/http_exchange.h"
 
 namespace tavolen {
 
@@ -11,9 +11,9 @@ namespace {
 
 template <size_t N>
 bool text(char (&field)[N], const char* key, const char* body) {
-  return extractBodyText(field, N, key, body);
+  return extractText(field, N, key, body) != 0;
 }
-bool number(int32_t& field, const char* key, const char* body) { return extractBodyNumber(field, key, body); }
+bool number(int32_t& field, const char* key, const char* body) { return extractNumber(field, key, body) != 0; }
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/body_values.h"
+#include "link/http_exchange.h"
 #include "link/settings_parsers.h"
 
 namespace tavolen {
@@ -203,7 +203,7 @@ TEST(BodyValues, TextAndNumberScans) {
   };
   for (const auto& c : texts) {
     char field[16] = "old";
-    EXPECT_EQ(extractBodyText(field, sizeof field, "k=", c.body), c.found) << c.body;
+    EXPECT_EQ(extractText(field, sizeof field, "k=", c.body) != 0, c.found) << c.body;
     EXPECT_STREQ(field, c.value) << c.body;
   }
 
@@ -225,13 +225,13 @@ TEST(BodyValues, TextAndNumberScans) {
   };
   for (const auto& c : numbers) {
     int32_t v = 77;
-    EXPECT_EQ(extractBodyNumber(v, "n=", c.body), c.found) << c.body;
+    EXPECT_EQ(extractNumber(v, "n=", c.body) != 0, c.found) << c.body;
     EXPECT_EQ(v, c.value) << c.body;
   }
-  // Only the first kNumberTextMax characters of a number are read.
-  const std::string longNumber = "n=" + std::string(kNumberTextMax - 1, '0') + "42;";
+  // Only the first kNumberTextSize - 1 characters of a number are read.
+  const std::string longNumber = "n=" + std::string(kNumberTextSize - 2, '0') + "42;";
   int32_t v = 0;
-  EXPECT_TRUE(extractBodyNumber(v, "n=", longNumber.c_str()));
+  EXPECT_TRUE(extractNumber(v, "n=", longNumber.c_str()));
   EXPECT_EQ(v, 4);
 }
 
