@@ -10,7 +10,7 @@
 namespace {
 
 constexpr double kTrialSeconds = 3.0;
-constexpr int kMaxCount = 128;
+constexpr int kMaxCount = 96;
 
 // Every view shows at least 95% of the stream's 25 pictures a second, and no
 // queue rule dropped anything.
@@ -18,7 +18,7 @@ bool oursSustains(int count, int port) {
   std::vector<std::unique_ptr<bench::View>> views;
   for (int i = 0; i < count; ++i) views.push_back(std::make_unique<bench::View>(port, 1, 640, 360));
   // Warm-up: every view has its first pictures.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   for (auto& v : views)
     while (v->counters().picturesPresented < 5 && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -84,7 +84,7 @@ bool peerSustains(int count, const std::string& file) {
 template <typename Trial>
 int search(Trial trial) {
   int good = 0, bad = 0;
-  for (int n = 8; n <= kMaxCount; n *= 2) {
+  for (int n = 12; n <= kMaxCount; n *= 2) {
     if (trial(n)) {
       good = n;
     } else {

@@ -46,6 +46,7 @@ struct Options {
   int height = 360;
   double seconds = 0;  // 0: until closed
   std::string snapshot;  // headless: write one snapshot here once a picture is shown
+  std::string screenshot;  // at the end: the window's contents, text included, as BMP
   std::string recordDir = "recordings";
   std::string caption;
   std::vector<std::string> camsimArgs;
@@ -63,6 +64,7 @@ void usage() {
       "  --headless              off-screen window, counters printed every second\n"
       "  --seconds N             end after N seconds\n"
       "  --snapshot PATH         write a snapshot to PATH once the first picture is shown\n"
+      "  --screenshot PATH       at the end, write what the window shows (BMP)\n"
       "  --record-dir DIR        where 'r' records (default ./recordings)\n"
       "  --caption TEXT          caption text (slot 0)\n"
       "  --camsim-arg ARG        extra argument for the started tavolen-camsim (repeatable)\n"
@@ -90,7 +92,7 @@ bool parseArgs(int argc, char** argv, Options& o) {
       o.jpeg = true;
     } else if (a == "--host" || a == "--port" || a == "--user" || a == "--password" ||
                a == "--stream" || a == "--audio-stream" || a == "--size" || a == "--seconds" ||
-               a == "--snapshot" || a == "--record-dir" || a == "--caption" ||
+               a == "--snapshot" || a == "--screenshot" || a == "--record-dir" || a == "--caption" ||
                a == "--camsim-arg") {
       if ((v = value()) == nullptr) return false;
       if (a == "--host") o.host = v;
@@ -101,6 +103,7 @@ bool parseArgs(int argc, char** argv, Options& o) {
       else if (a == "--audio-stream") o.audioStream = std::atoi(v);
       else if (a == "--seconds") o.seconds = std::atof(v);
       else if (a == "--snapshot") o.snapshot = v;
+      else if (a == "--screenshot") o.screenshot = v;
       else if (a == "--record-dir") o.recordDir = v;
       else if (a == "--caption") o.caption = v;
       else if (a == "--camsim-arg") o.camsimArgs.push_back(v);
@@ -279,6 +282,32 @@ std::string countersLine(const PlayerCounters& c) {
   return line;
 }
 
+// The window's pixels as a 32-bit bottom-up BMP.
+bool writeScreenshot(TavolenWindow* window, int w, int h, const std::string& path) {
+  std::vector<uint8_t> px(static_cast<size_t>(w) * h * 4);
+  if (tavolen_window_read_pixels(window, px.data(), static_cast<int32_t>(px.size())) <= 0)
+    return false;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  uint8_t head[54] = {'B', 'M'};
+  auto put32 = [&](int at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) head[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put32(2, static_cast<uint32_t>(54 + px.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(w));
+  put32(22, static_cast<uint32_t>(h));
+  head[26] = 1;
+  head[28] = 32;
+  put32(34, static_cast<uint32_t>(px.size()));
+  bool ok = std::fwrite(head, 1, sizeof head, f) == sizeof head;
+  for (int y = h - 1; y >= 0 && ok; --y)
+    ok = std::fwrite(px.data() + static_cast<size_t>(y) * w * 4, 1, static_cast<size_t>(w) * 4, f) ==
+         static_cast<size_t>(w) * 4;
+  return std::fclose(f) == 0 && ok;
+}
+
 std::string stampedName(const char* prefix, const char* ext) {
   const std::time_t now = std::time(nullptr);
   std::tm t{};
@@ -445,6 +474,14 @@ int main(int argc, char** argv) {
 
   // The order a view is taken down in: the link first, so that no frame
   // arrives at a player being stopped, then the player, then the window.
+  if (!o.screenshot.empty()) {
+    if (writeScreenshot(window, o.width, o.height, o.screenshot)) {
+      std::fprintf(stderr, "tavolen-view: screenshot %s\n", o.screenshot.c_str());
+    } else {
+      std::fprintf(stderr, "tavolen-view: screenshot failed\n");
+      status = 1;
+    }
+  }
   if (link != nullptr) {
     device_net_work_stopAudio(link);
     device_net_work_stopStream(link);
