@@ -110,8 +110,11 @@ int32_t CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   const FrameHeader h = readHeader(frame);
   if (h.frameType == FRAME_AUDIO_ADPCM) {
     if (h.payloadLength == ADPCM_BLOCK_BYTES && soundOn_.load()) {
+      // Every block decodes from the reset state, so a state of its own per
+      // call is the same as the player's and cannot race a sound switch.
       int16_t pcm[2 * ADPCM_BLOCK_BYTES];
-      adpcmDecode(adpcm_, frame + FRAME_HEADER_SIZE, ADPCM_BLOCK_BYTES, pcm);
+      AdpcmState state;
+      adpcmDecode(state, frame + FRAME_HEADER_SIZE, ADPCM_BLOCK_BYTES, pcm);
       waveOut_.queuePcm(4 * ADPCM_BLOCK_BYTES, pcm);
       counters_.audioQueued.fetch_add(1);
     } else {
@@ -255,7 +258,6 @@ int32_t CNetJpegStreamPlay::openSound() {
   std::lock_guard control(control_);
   if (soundOn_.load()) return 1;
   if (waveOut_.openOutput() == 0) return 0;
-  adpcm_ = AdpcmState{};
   soundOn_.store(1);
   record_.restartIfRecording(picWidth_.load(), picHeight_.load());
   return 1;

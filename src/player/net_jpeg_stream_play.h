@@ -120,7 +120,6 @@ class CNetJpegStreamPlay : public CNetStreamPlay {
   platform::Event snapshotDone_{platform::Event::Reset::Manual, false};
 
   std::atomic<int32_t> soundOn_{0};
-  AdpcmState adpcm_;
   CWaveOut waveOut_;
 
   RecordHook record_{1};
