@@ -294,6 +294,8 @@ TEST(TcpSocketSend, RequestReachesThePeer) {
   EXPECT_EQ(socket.send("GET / HTTP/1.1\r\n\r\n", 18), 18);
   socket.close();
   EXPECT_EQ(socket.send("x", 1), -1);
+  const uint32_t start = platform::tickCount();
+  while (server->accepted() == 0 && platform::tickCount() - start < 3000) platform::sleepMs(2);
   server.reset();  // joins the script
   EXPECT_EQ(received, "GET / HTTP/1.1\r\n\r\n");
 }
