@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(buffer.get() + filled, data + at, n);
     at += n;
     filled += static_cast<int32_t>(n);
-    if (CTcpSocket::cutFrames(buffer.get(), filled, &check, &bounds, nullptr) ==
+    if (CTcpSocket::cutFrames(buffer.get(), filled, &check, &bounds, CTcpSocket::StopCheck{}) ==
         CTcpSocket::CutResult::FramingError)
       return 0;
     if (filled < 0 || static_cast<size_t>(filled) > CTcpSocket::kBufferSize) std::abort();

@@ -40,11 +40,14 @@ int32_t CTcpSocket::connect(const char* host, int32_t port) {
   if (s == kInvalidSocket) return 0;
   if (!connectWithWait(s, host_, port_, kConnectWaitMs)) return 0;
 
-  filled_ = 0;
+  std::lock_guard<std::mutex> guard(threadLock_);
+  // A connect from inside the delivery: the old thread is this one; it ends
+  // as soon as the delivery returns, seeing its connection replaced.
+  if (receiveThread_.joinable()) receiveThread_.detach();
+  const uint32_t generation = ++generation_;
   stopFlag_ = 0;
   socket_ = s;
-  std::lock_guard<std::mutex> guard(threadLock_);
-  receiveThread_ = platform::startThread([this, s] { receiveThreadMain(s); },
+  receiveThread_ = platform::startThread([this, s, generation] { receiveThreadMain(s, generation); },
                                          platform::ThreadPriority::TimeCritical);
   return 1;
 }
@@ -97,28 +100,28 @@ long CTcpSocket::sendLocked(const void* data, size_t length) {
   return platform::sendOnce(s, data, length);
 }
 
-void CTcpSocket::receiveThreadMain(SocketHandle s) {
+void CTcpSocket::receiveThreadMain(SocketHandle s, uint32_t generation) {
+  const StopCheck stop{&stopFlag_, &generation_, generation};
   filled_ = 0;
-  while (stopFlag_ == 0) {
+  while (!stop.stopped()) {
     switch (platform::waitSocketOrEvent(s, stopEvent_.fd(), kReceiveSliceMs)) {
       case platform::SocketOrEvent::Timeout:
       case platform::SocketOrEvent::Error:
         break;
+      // Each ending returns rather than raising the shared stop flag, which may
+      // by now belong to a newer connection.
       case platform::SocketOrEvent::Event:
-        stopFlag_ = 1;
-        break;
       case platform::SocketOrEvent::NotASocket:
       case platform::SocketOrEvent::SocketClosed:
-        stopFlag_ = 1;
-        break;
+        return;
       case platform::SocketOrEvent::Socket:
-        if (!receiveStep(s)) stopFlag_ = 1;
+        if (!receiveStep(s, stop)) return;
         break;
     }
   }
 }
 
-bool CTcpSocket::receiveStep(SocketHandle s) {
+bool CTcpSocket::receiveStep(SocketHandle s, const StopCheck& stop) {
   // A readiness event is followed by further receives while data is already
   // waiting: with 8 KB socket buffers a wait per receive would double the
   // system calls of a busy stream. Each receive still goes straight into the
@@ -131,22 +134,21 @@ bool CTcpSocket::receiveStep(SocketHandle s) {
     if (n < 0) return true;
     filled_ += static_cast<int32_t>(n);
 
-    switch (cutFrames(buffer_.data(), filled_, deliver_, owner_, &stopFlag_)) {
+    switch (cutFrames(buffer_.data(), filled_, deliver_, owner_, stop)) {
       case CutResult::NeedMore: break;
       case CutResult::FramingError: closeFromReceiveThread(s); return false;
       // A close from inside the delivery ends the stream here: the rest of the
       // buffer belongs to a connection that no longer exists.
       case CutResult::Stopped: return false;
     }
-    if (stopFlag_ != 0) return false;
+    if (stop.stopped()) return false;
   }
   return true;
 }
 
 CTcpSocket::CutResult CTcpSocket::cutFrames(uint8_t* buffer, int32_t& filled, DeliverFn deliver, void* owner,
-                                            const std::atomic<int32_t>* stopFlag) {
+                                            const StopCheck& stop) {
   size_t start = 0;
-  CutResult result = CutResult::NeedMore;
   while (static_cast<size_t>(filled) - start >= kFrameHeaderSize) {
     const uint8_t* frame = buffer + start;
     const uint32_t payload = readLe32(frame + 16);
@@ -158,20 +160,17 @@ CTcpSocket::CutResult CTcpSocket::cutFrames(uint8_t* buffer, int32_t& filled, De
     if (static_cast<size_t>(filled) - start < total) break;
     if (deliver != nullptr) deliver(frame, static_cast<int32_t>(total), owner);
     start += total;
-    if (stopFlag != nullptr && stopFlag->load() != 0) {
-      result = CutResult::Stopped;
-      break;
-    }
+    // The buffer may already belong to a newer connection: leave it alone.
+    if (stop.stopped()) return CutResult::Stopped;
   }
   if (start > 0) {
     filled -= static_cast<int32_t>(start);
     std::memmove(buffer, buffer + start, static_cast<size_t>(filled));
   }
-  return result;
+  return CutResult::NeedMore;
 }
 
 void CTcpSocket::closeFromReceiveThread(SocketHandle s) {
-  stopFlag_ = 1;
   filled_ = 0;
   SocketHandle expected = s;
   // Another thread's close may have taken the socket already; it then closes

@@ -58,19 +58,31 @@ class CTcpSocket {
 
   bool isOpen() const { return socket_.load() != platform::kInvalidSocket; }
 
+  // Tells a receive thread that its connection is over: the stop flag is set,
+  // or a newer connection (a connect from inside the delivery) replaced it.
+  struct StopCheck {
+    const std::atomic<int32_t>* stopFlag = nullptr;
+    const std::atomic<uint32_t>* generation = nullptr;
+    uint32_t mine = 0;
+    bool stopped() const {
+      return (stopFlag != nullptr && stopFlag->load() != 0) ||
+             (generation != nullptr && generation->load() != mine);
+    }
+  };
+
   enum class CutResult { NeedMore, FramingError, Stopped };
   // Delivers every whole frame at the start of buffer[0, filled) and moves the
-  // remainder to the front; filled is updated. Stops early (Stopped) when
-  // *stopFlag is non-zero after a delivery.
+  // remainder to the front; filled is updated. Returns Stopped, leaving the
+  // buffer untouched, as soon as stop.stopped() after a delivery.
   static CutResult cutFrames(uint8_t* buffer, int32_t& filled, DeliverFn deliver, void* owner,
-                             const std::atomic<int32_t>* stopFlag);
+                             const StopCheck& stop);
   const char* host() const { return host_; }
   int32_t port() const { return port_; }
 
  private:
-  void receiveThreadMain(platform::SocketHandle s);
+  void receiveThreadMain(platform::SocketHandle s, uint32_t generation);
   // Returns false when the connection ended or the socket was closed here.
-  bool receiveStep(platform::SocketHandle s);
+  bool receiveStep(platform::SocketHandle s, const StopCheck& stop);
   void closeFromReceiveThread(platform::SocketHandle s);
   void joinReceiveThread();
 
@@ -81,6 +93,7 @@ class CTcpSocket {
   DeliverFn deliver_ = nullptr;
   void* owner_ = nullptr;
   std::atomic<int32_t> stopFlag_{0};
+  std::atomic<uint32_t> generation_{0};  // one per connect
   std::mutex threadLock_;  // guards receiveThread_ against two closers
   std::thread receiveThread_;
   platform::Event stopEvent_{platform::Event::Reset::Auto};

@@ -153,6 +153,36 @@ TEST(TcpSocketConnect, RefusedPortFailsWithinTheWait) {
   EXPECT_FALSE(socket.isOpen());
 }
 
+TEST(TcpSocketConnect, SilentPeerFailsAfterTheThreeSecondWait) {
+  // A listener whose accept queue is full drops further handshakes, so the
+  // connect neither succeeds nor is refused.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  const int port = ntohs(addr.sin_port);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ::connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    fillers.push_back(f);
+  }
+  platform::sleepMs(50);
+  CTcpSocket socket;
+  const uint32_t start = platform::tickCount();
+  EXPECT_EQ(socket.connect("127.0.0.1", port), 0);
+  const uint32_t took = platform::tickCount() - start;
+  EXPECT_GE(took, 2900u);
+  EXPECT_LT(took, 4000u);
+  EXPECT_FALSE(socket.isOpen());
+  for (int f : fillers) ::close(f);
+  ::close(listener);
+}
+
 TEST(TcpSocketConnect, UnparsableHostFailsWithoutConnecting) {
   CTcpSocket socket;
   EXPECT_EQ(socket.connect("", 80), 0);
@@ -209,6 +239,53 @@ TEST(TcpSocketClose, ReconnectAfterPeerCloseDeliversFromTheNewConnection) {
   socket.close();
 }
 
+TEST(TcpSocketClose, ReconnectFromTheDeliveryHandsOverToTheNewConnection) {
+  std::atomic<int> connection{0};
+  LoopbackServer server([&](int fd) {
+    const int n = ++connection;
+    LoopbackServer::writeAll(fd, makeFrame(0, "conn" + std::to_string(n)) + makeFrame(0, "tail" + std::to_string(n)));
+    LoopbackServer::peerClosesWithin(fd, 3000);
+  });
+  struct Owner {
+    CTcpSocket socket;
+    int port = 0;
+    std::mutex lock;
+    std::vector<std::string> payloads;
+  } owner;
+  owner.port = server.port();
+  owner.socket.bindDelivery(
+      [](const uint8_t* frame, int32_t length, void* o) {
+        auto* self = static_cast<Owner*>(o);
+        const std::string payload(reinterpret_cast<const char*>(frame) + 32, static_cast<size_t>(length - 32));
+        bool first;
+        {
+          std::lock_guard<std::mutex> guard(self->lock);
+          self->payloads.push_back(payload);
+          first = self->payloads.size() == 1;
+        }
+        if (first) {
+          EXPECT_EQ(self->socket.connect("127.0.0.1", self->port), 1);
+        }
+      },
+      &owner);
+  ASSERT_EQ(owner.socket.connect("127.0.0.1", server.port()), 1);
+  const uint32_t start = platform::tickCount();
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(owner.lock);
+      if (owner.payloads.size() >= 3 || platform::tickCount() - start > 3000) break;
+    }
+    platform::sleepMs(5);
+  }
+  platform::sleepMs(50);
+  owner.socket.close();
+  // The old connection's second frame is never delivered; the new one's are.
+  ASSERT_EQ(owner.payloads.size(), 3u);
+  EXPECT_EQ(owner.payloads[0], "conn1");
+  EXPECT_EQ(owner.payloads[1], "conn2");
+  EXPECT_EQ(owner.payloads[2], "tail2");
+}
+
 TEST(TcpSocketSend, RequestReachesThePeer) {
   std::string received;
   auto server = std::make_unique<LoopbackServer>([&](int fd) { received = LoopbackServer::readUntilClosed(fd, 2000); });
@@ -217,6 +294,8 @@ TEST(TcpSocketSend, RequestReachesThePeer) {
   EXPECT_EQ(socket.send("GET / HTTP/1.1\r\n\r\n", 18), 18);
   socket.close();
   EXPECT_EQ(socket.send("x", 1), -1);
+  const uint32_t start = platform::tickCount();
+  while (server->accepted() == 0 && platform::tickCount() - start < 3000) platform::sleepMs(2);
   server.reset();  // joins the script
   EXPECT_EQ(received, "GET / HTTP/1.1\r\n\r\n");
 }
