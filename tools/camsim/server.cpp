@@ -94,6 +94,9 @@ bool Server::openListener() {
 
 void Server::closeListener() {
   if (listenFd_ >= 0) {
+    // The accept thread may be polling this descriptor, which keeps the socket
+    // listening past close(); shutdown stops it at once and wakes the poll.
+    ::shutdown(listenFd_, SHUT_RDWR);
     ::close(listenFd_);
     listenFd_ = -1;
   }
