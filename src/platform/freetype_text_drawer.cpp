@@ -59,8 +59,11 @@ bool isCjkSerifAlias(const std::string& name) {
 class FontCatalog {
  public:
   static FontCatalog& instance() {
-    static auto* catalog = new FontCatalog;
-    return *catalog;
+    static FontCatalog catalog;
+    return catalog;
+  }
+  ~FontCatalog() {
+    if (config_) FcConfigDestroy(config_);
   }
 
   // The chosen face first, then the CJK and Latin fallbacks (no duplicates).
