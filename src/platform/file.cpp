@@ -1,0 +1,101 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+namespace tavolen::platform {
+
+WritableFile::~WritableFile() { close(); }
+
+bool WritableFile::create(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  end_ = 0;
+  return fd_ >= 0;
+}
+
+bool WritableFile::append(const ConstBuffer* buffers, int count) {
+  if (fd_ < 0 || count < 0 || count > IOV_MAX) return false;
+  iovec iov[16];
+  if (count > 16) return false;
+  size_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    iov[i].iov_base = const_cast<void*>(buffers[i].data);
+    iov[i].iov_len = buffers[i].size;
+    total += buffers[i].size;
+  }
+  int first = 0;
+  while (total > 0) {
+    const ssize_t n = ::pwritev(fd_, iov + first, count - first, static_cast<off_t>(end_));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    end_ += static_cast<uint64_t>(n);
+    total -= static_cast<size_t>(n);
+    size_t left = static_cast<size_t>(n);
+    while (first < count && left >= iov[first].iov_len) {
+      left -= iov[first].iov_len;
+      ++first;
+    }
+    if (first < count) {
+      iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+      iov[first].iov_len -= left;
+    }
+  }
+  return true;
+}
+
+bool WritableFile::writeAt(uint64_t offset, const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool WritableFile::truncate(uint64_t size) {
+  if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) return false;
+  end_ = size;
+  return true;
+}
+
+bool WritableFile::syncData() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
+
+void WritableFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  end_ = 0;
+}
+
+int64_t fileLength(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  const int r = ::fstat(fd, &st);
+  ::close(fd);
+  return r == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+bool deleteFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+}  // namespace tavolen::platform

@@ -1,0 +1,49 @@
+#pragma once
+// A plain writable file for the recorder: appends at the end, patches bytes in
+// place, truncates back after a failed write, and pushes data to the disk.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tavolen::platform {
+
+struct ConstBuffer {
+  const void* data;
+  size_t size;
+};
+
+class WritableFile {
+ public:
+  WritableFile() = default;
+  ~WritableFile();
+  WritableFile(const WritableFile&) = delete;
+  WritableFile& operator=(const WritableFile&) = delete;
+
+  // Creates path (or truncates an existing file) for writing; false on failure.
+  bool create(const std::string& path);
+  bool isOpen() const { return fd_ >= 0; }
+  // Writes every buffer, in order, at the current end; false unless all bytes
+  // went out (a partial write stays in the file: see truncate).
+  bool append(const ConstBuffer* buffers, int count);
+  // Overwrites size bytes at offset without moving the end.
+  bool writeAt(uint64_t offset, const void* data, size_t size);
+  // Cuts the file to size bytes and makes that the end.
+  bool truncate(uint64_t size);
+  // Pushes written data and sizes to the storage device.
+  bool syncData();
+  void close();
+
+  uint64_t end() const { return end_; }
+
+ private:
+  int fd_ = -1;
+  uint64_t end_ = 0;
+};
+
+// Size of the file at path, or -1 when it cannot be opened.
+int64_t fileLength(const std::string& path);
+// Removes a plain file (never a folder); false on failure.
+bool deleteFile(const std::string& path);
+
+}  // namespace tavolen::platform
