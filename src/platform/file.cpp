@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 
 namespace tavolen::platform {
 
@@ -20,9 +19,8 @@ bool WritableFile::create(const std::string& path) {
 }
 
 bool WritableFile::append(const ConstBuffer* buffers, int count) {
-  if (fd_ < 0 || count < 0 || count > IOV_MAX) return false;
-  iovec iov[16];
-  if (count > 16) return false;
+  iovec iov[kMaxBuffers];
+  if (fd_ < 0 || count < 0 || count > kMaxBuffers) return false;
   size_t total = 0;
   for (int i = 0; i < count; ++i) {
     iov[i].iov_base = const_cast<void*>(buffers[i].data);
@@ -81,6 +79,18 @@ void WritableFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   end_ = 0;
+}
+
+EntryKind entryKind(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
+  return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 int64_t fileLength(const std::string& path) {

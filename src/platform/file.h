@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tavolen::platform {
@@ -23,8 +24,9 @@ class WritableFile {
   // Creates path (or truncates an existing file) for writing; false on failure.
   bool create(const std::string& path);
   bool isOpen() const { return fd_ >= 0; }
-  // Writes every buffer, in order, at the current end; false unless all bytes
-  // went out (a partial write stays in the file: see truncate).
+  static constexpr int kMaxBuffers = 16;
+  // Writes up to kMaxBuffers buffers, in order, at the current end; false
+  // unless all bytes went out (a partial write stays in the file: see truncate).
   bool append(const ConstBuffer* buffers, int count);
   // Overwrites size bytes at offset without moving the end.
   bool writeAt(uint64_t offset, const void* data, size_t size);
@@ -40,6 +42,19 @@ class WritableFile {
   int fd_ = -1;
   uint64_t end_ = 0;
 };
+
+// What lies at path, without following a final symbolic link (a link to a
+// folder is Other).
+enum class EntryKind { Missing, Folder, Other };
+EntryKind entryKind(const std::string& path);
+
+// Identity of the entry at path (a link's own, not its target's).
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> fileIdentity(const std::string& path);
 
 // Size of the file at path, or -1 when it cannot be opened.
 int64_t fileLength(const std::string& path);
