@@ -9,4 +9,5 @@ cmake --build build -j "$(nproc)"
 if [ -x build/tools/view/tavolen-view ]; then
   exec build/tools/view/tavolen-view "$@"
 fi
-exec build/tools/camsim/tavolen-camsim "$@"
+# No viewer yet: camsim with a text-mode link on top of it.
+exec build/tools/camsim/tavolen-camsim --demo "$@"

@@ -13,10 +13,10 @@ fuzz_seconds=${TAVOLEN_FUZZ_SECONDS:-20}
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 
-configure_and_build() {  # dir, extra cmake args...
-  local dir=$1; shift
+configure_and_build() {  # dir, target, extra cmake args...
+  local dir=$1 target=$2; shift 2
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" --target "$target"
 }
 
 run_ctest() {  # dir, extra ctest args...
@@ -33,21 +33,21 @@ run_ctest() {  # dir, extra ctest args...
 status=0
 
 echo "== plain build"
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure_and_build build all -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build || status=1
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=address,undefined
+configure_and_build build-asan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_ctest build-asan || status=1
 
 echo "== ThreadSanitizer (threaded suites)"
-configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread
+configure_and_build build-tsan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   run_ctest build-tsan -L threaded || status=1
 
 echo "== fuzz targets, ${fuzz_seconds}s each"
-CC=clang CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ configure_and_build build-fuzz fuzzers -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAVOLEN_FUZZ=ON -DTAVOLEN_SANITIZE=address,undefined -DTAVOLEN_BENCH=OFF -DTAVOLEN_TESTS=OFF
 fuzz_passed=0
 fuzz_failed=0

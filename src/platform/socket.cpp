@@ -143,6 +143,16 @@ long receiveOnce(SocketHandle s, void* data, size_t length) {
   return n;
 }
 
+long receiveNow(SocketHandle s, void* data, size_t length) {
+  long n;
+  do {
+    n = ::recv(s, data, length, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 bool bindAny(SocketHandle s, uint16_t port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;

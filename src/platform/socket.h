@@ -42,6 +42,9 @@ SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs);
 // Single calls; results as the C library's (-1 with errno on error).
 long sendOnce(SocketHandle s, const void* data, size_t length);
 long receiveOnce(SocketHandle s, void* data, size_t length);
+// As receiveOnce, but never waits: -1 with errno EAGAIN when nothing is there.
+long receiveNow(SocketHandle s, void* data, size_t length);
+bool wouldBlock(int error);
 
 bool bindAny(SocketHandle s, uint16_t port);
 bool bindAddress(SocketHandle s, const char* dottedHost, uint16_t port);

@@ -1,0 +1,81 @@
+#pragma once
+// LinkState: the part of a camera link that its own threads may still touch
+// after the link object is gone: a resolver thread abandoned inside a hanging
+// lookup, or a watchdog abandoned inside a connect. The link, its resolver and
+// every live session share it through a shared_ptr, so an abandoned thread
+// writes into memory that is still valid and that nobody reads any more.
+//
+// Also the process-wide timing of new links, which tests shorten.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "link/http_exchange.h"
+#include "tavolen/types.h"
+
+namespace tavolen {
+
+using HostLookupFn = bool (*)(const char* name, std::string& dottedOut);
+
+struct LinkTiming {
+  uint32_t silenceMs = 5000;        // no whole frame for longer: reconnect
+  uint32_t watchdogStepMs = 30;     // the watchdog checks once per 100 steps (3 s)
+  int32_t watchdogSteps = 100;
+  uint32_t resolverStepMs = 100;    // the resolver looks up again after 100 steps (10 s)
+  int32_t resolverSteps = 100;
+  uint32_t resolverStopWaitMs = 100;
+  uint32_t watchdogStopWaitMs = 200;
+  HostLookupFn lookup = nullptr;    // null: the system's lookup
+};
+
+// New links copy the timing current at their construction.
+LinkTiming currentLinkTiming();
+void setLinkTiming(const LinkTiming& timing);
+
+class LinkState {
+ public:
+  LinkState(const DeviceConnectParams& params, const char* headerBlock, const LinkTiming& timing);
+
+  // Never change after construction.
+  const DeviceConnectParams params;
+  char headerBlock[kHeaderBlockSize];
+  const LinkTiming timing;
+
+  std::atomic<int32_t> hostResolved{0};
+  std::atomic<int32_t> resolverStop{0};
+
+  // The dotted address as last resolved ("" before the first success).
+  std::string resolvedAddress() const;
+  void setResolvedAddress(const std::string& dotted);
+
+  void setEventCallback(LinkEventCallback callback, void* user);
+  bool hasEventCallback() const;
+  // Calls the event callback, if one is set, outside the lock.
+  void raise(int32_t code) const;
+
+ private:
+  mutable std::mutex addressLock_;
+  char resolvedAddress_[16] = {};
+  mutable std::mutex eventLock_;
+  LinkEventCallback eventCallback_ = nullptr;
+  void* eventUser_ = nullptr;
+};
+
+// Lets only the calls that began before close() run to their end: after close
+// returns, no callback passes the gate again.
+class DeliveryGate {
+ public:
+  bool enter();
+  void leave();
+  // Waits for calls in flight on other threads; a call in flight on this very
+  // thread (a callback that stops its own stream) is not waited for.
+  void close();
+
+ private:
+  std::atomic<int32_t> closed_{0};
+  std::atomic<int32_t> inFlight_{0};
+};
+
+}  // namespace tavolen

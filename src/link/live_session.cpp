@@ -1,0 +1,193 @@
+#include "link/live_session.h"
+
+#include "player/media_frame.h"
+#include "platform/thread.h"
+#include "platform/tick.h"
+
+namespace tavolen {
+
+namespace {
+constexpr uint32_t kSuspendedPollMs = 10;
+constexpr uint32_t kAddressPollMs = 30;
+}  // namespace
+
+LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
+                         FrameCallback callback, void* user)
+    : state_(std::move(state)), streamId_(streamId), callback_(callback), user_(user) {
+  video_.bindDelivery(&LiveSession::deliver, this);
+}
+
+LiveSession::~LiveSession() {
+  streamStopped_ = 1;
+  // The last owner may be the abandoned watchdog itself, ending now.
+  if (watchdog_.joinable()) {
+    if (watchdog_.get_id() == std::this_thread::get_id()) {
+      watchdog_.detach();
+    } else {
+      watchdog_.join();
+    }
+  }
+  video_.close();
+}
+
+void LiveSession::start() {
+  streamStopped_ = 0;
+  std::shared_ptr<LiveSession> self = shared_from_this();
+  watchdog_ = platform::startThread([self] {
+    self->watchdog();
+    self->watchdogEnded_.signal();
+  });
+}
+
+void LiveSession::stop() {
+  if (video_.isOpen()) video_.close();
+  if (streamStopped_.load() == 0) {
+    streamActive_ = 0;
+    if (video_.isOpen()) video_.close();
+    streamStopped_ = 1;
+    if (watchdog_.joinable()) {
+      if (watchdog_.get_id() == std::this_thread::get_id()) {
+        watchdog_.detach();
+      } else if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
+        watchdog_.join();
+      } else {
+        // Still inside a connect or a send: it ends by itself once that
+        // returns, and the closed gate keeps it quiet until then.
+        watchdog_.detach();
+      }
+    }
+  }
+  gate_.close();
+  // A connect that completed after the closes above left an open socket; the
+  // detached watchdog closes it on its way out, the destructor otherwise.
+  if (watchdogEnded_.wait(0)) video_.close();
+}
+
+bool LiveSession::sleepSteps(int32_t steps, uint32_t stepMs) {
+  for (int32_t i = 0; i < steps; ++i) {
+    platform::sleepMs(stepMs);
+    if (streamStopped_.load() != 0) return false;
+  }
+  return true;
+}
+
+void LiveSession::watchdog() {
+  if (streamStopped_.load() != 0) return;
+  while (state_->hostResolved.load() == 0) {
+    platform::sleepMs(kAddressPollMs);
+    if (streamStopped_.load() != 0) return;
+  }
+  // The first attempt is made at once, whatever the tick count reads.
+  bool connectNow = true;
+  while (streamStopped_.load() == 0) {
+    if (watchdogSuspended_.load() != 0) {
+      platform::sleepMs(kSuspendedPollMs);
+      continue;
+    }
+    const uint32_t silent = platform::tickCount() - lastDataTick_.load();
+    if (connectNow || silent > state_->timing.silenceMs) {
+      if (!connectNow) ++reconnects_;
+      connectNow = false;
+      raise(LinkEventStreamLost);
+      talkReady_ = 0;
+      video_.close();
+      const bool opened = openStream();
+      if (streamStopped_.load() != 0) break;
+      raise(opened ? LinkEventStreamConnected : LinkEventStreamConnectFailed);
+      lastDataTick_ = platform::tickCount();
+    }
+    if (!sleepSteps(state_->timing.watchdogSteps, state_->timing.watchdogStepMs)) break;
+  }
+  // Abandoned or not, a connection opened for a stopped stream goes now.
+  if (streamStopped_.load() != 0) video_.close();
+}
+
+bool LiveSession::openStream() {
+  if (state_->hostResolved.load() == 0) return false;
+  if (!video_.isOpen() && video_.connect(state_->params.host, state_->params.port) != 1) {
+    return false;
+  }
+  char request[kStreamRequestSize];
+  size_t length = 0;
+  if (buildRequest(request, sizeof request, length, state_->headerBlock,
+                   "GET /livestream.cgi?user=%s&pwd=%s&streamid=%d&audio=%d&filename= HTTP/1.1\r\n",
+                   state_->params.user, state_->params.password, streamId_, 0) != RequestError::None) {
+    // An account that cannot be written into a request line never streams.
+    video_.close();
+    return false;
+  }
+  // The camera may answer before send() even returns: the flags its first
+  // frames depend on are set beforehand, so that a refusal's suspension is not
+  // undone and the first key frame is not dropped as early.
+  streamActive_ = 1;
+  lastDataTick_ = platform::tickCount();
+  watchdogSuspended_ = 0;
+  video_.send(request, length);
+  talkReady_ = 1;
+  return true;
+}
+
+bool LiveSession::sendTalk(const uint8_t* packet, size_t length) {
+  if (!video_.isOpen() || talkReady_.load() == 0) return false;
+  video_.send(packet, length);
+  return true;
+}
+
+void LiveSession::raise(int32_t code) {
+  if (!gate_.enter()) return;
+  state_->raise(code);
+  gate_.leave();
+}
+
+void LiveSession::deliver(const uint8_t* frame, int32_t length, void* owner) {
+  static_cast<LiveSession*>(owner)->dispatch(frame, length);
+}
+
+void LiveSession::dispatch(const uint8_t* frame, int32_t length) {
+  lastDataTick_ = platform::tickCount();
+  const uint8_t type = frame[4];
+  switch (type) {
+    case FRAME_BAD_CREDENTIALS:
+      if (state_->hasEventCallback()) {
+        raise(LinkEventBadCredentials);
+      } else {
+        watchdogSuspended_ = 1;
+      }
+      return;
+    case FRAME_MAX_CONNECTIONS:
+      raise(LinkEventMaxConnections);
+      watchdogSuspended_ = 1;
+      return;
+    case FRAME_REQUEST_TYPE_ERROR:
+      raise(LinkEventRequestTypeError);
+      watchdogSuspended_ = 1;
+      return;
+    case FRAME_VIDEO_LOSS:
+      raise(LinkEventVideoLoss);
+      watchdogSuspended_ = 1;
+      return;
+    case FRAME_MOTION_ALARM:
+    case FRAME_GPIO_ALARM:
+    case FRAME_MOTION_ALARM_CLEAR:
+    case FRAME_GPIO_ALARM_CLEAR:
+      raise(type);
+      return;
+    case FRAME_SOUND_ALARM:
+      raise(LinkEventSoundAlarm);
+      return;
+    default:
+      break;
+  }
+  if (type >= FRAME_SENSOR_ALARM_FIRST && type <= FRAME_SENSOR_ALARM_LAST) {
+    raise(type);
+    return;
+  }
+  if (streamActive_.load() == 0 || callback_ == nullptr) return;
+  if (!gate_.enter()) return;
+  ++framesDelivered_;
+  bytesDelivered_ += static_cast<uint64_t>(length);
+  callback_(frame, length, user_);
+  gate_.leave();
+}
+
+}  // namespace tavolen

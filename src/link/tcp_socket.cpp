@@ -1,0 +1,184 @@
+#include "link/tcp_socket.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "link/host_address.h"
+#include "player/media_frame.h"
+#include "platform/thread.h"
+
+namespace tavolen {
+
+using platform::SocketHandle;
+using platform::kInvalidSocket;
+
+CTcpSocket::CTcpSocket() = default;
+
+CTcpSocket::~CTcpSocket() {
+  close();
+  // A destroy from inside the delivery function leaves the thread to end by
+  // itself; it no longer touches this object once close has run.
+  std::lock_guard<std::mutex> guard(threadLock_);
+  if (receiveThread_.joinable()) receiveThread_.detach();
+}
+
+void CTcpSocket::bindDelivery(DeliverFn deliver, void* owner) {
+  deliver_ = deliver;
+  owner_ = owner;
+}
+
+int32_t CTcpSocket::connect(const char* host, int32_t port) {
+  close();
+
+  std::string dotted;
+  if (!resolveHostText(host, dotted)) return 0;
+  std::snprintf(host_, sizeof host_, "%s", dotted.c_str());
+  port_ = port;
+
+  const SocketHandle s = openConfiguredTcpSocket();
+  if (s == kInvalidSocket) return 0;
+  if (!connectWithWait(s, host_, port_, kConnectWaitMs)) return 0;
+
+  std::lock_guard<std::mutex> guard(threadLock_);
+  // A connect from inside the delivery: the old thread is this one; it ends
+  // as soon as the delivery returns, seeing its connection replaced.
+  if (receiveThread_.joinable()) receiveThread_.detach();
+  const uint32_t generation = ++generation_;
+  stopFlag_ = 0;
+  socket_ = s;
+  receiveThread_ = platform::startThread([this, s, generation] { receiveThreadMain(s, generation); },
+                                         platform::ThreadPriority::TimeCritical);
+  return 1;
+}
+
+int32_t CTcpSocket::close() {
+  const bool onReceiveThread = [&] {
+    std::lock_guard<std::mutex> guard(threadLock_);
+    return receiveThread_.joinable() && receiveThread_.get_id() == std::this_thread::get_id();
+  }();
+
+  const SocketHandle s = socket_.exchange(kInvalidSocket);
+  if (s != kInvalidSocket) {
+    platform::shutdownBoth(s);
+    stopFlag_ = 1;
+  }
+  if (onReceiveThread) {
+    // The thread sees stopFlag after the delivery returns and ends without
+    // touching the socket again; its handle is joined by the next connect or close.
+    if (s != kInvalidSocket) platform::closeSocket(s);
+    return 1;
+  }
+  joinReceiveThread();
+  // Closed only after the thread is gone, so it can never poll a descriptor
+  // number that has meanwhile been reused.
+  if (s != kInvalidSocket) platform::closeSocket(s);
+  return 1;
+}
+
+void CTcpSocket::joinReceiveThread() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(threadLock_);
+    thread = std::move(receiveThread_);
+  }
+  if (!thread.joinable()) return;
+  stopFlag_ = 1;
+  stopEvent_.signal();
+  thread.join();
+  stopEvent_.reset();
+}
+
+long CTcpSocket::send(const void* data, size_t length) {
+  std::lock_guard<std::mutex> guard(sendLock_);
+  return sendLocked(data, length);
+}
+
+long CTcpSocket::sendLocked(const void* data, size_t length) {
+  const SocketHandle s = socket_.load();
+  if (s == kInvalidSocket) return -1;
+  return platform::sendOnce(s, data, length);
+}
+
+void CTcpSocket::receiveThreadMain(SocketHandle s, uint32_t generation) {
+  const StopCheck stop{&stopFlag_, &generation_, generation};
+  filled_ = 0;
+  while (!stop.stopped()) {
+    switch (platform::waitSocketOrEvent(s, stopEvent_.fd(), kReceiveSliceMs)) {
+      case platform::SocketOrEvent::Timeout:
+      case platform::SocketOrEvent::Error:
+        break;
+      // Each ending returns rather than raising the shared stop flag, which may
+      // by now belong to a newer connection.
+      case platform::SocketOrEvent::Event:
+      case platform::SocketOrEvent::NotASocket:
+      case platform::SocketOrEvent::SocketClosed:
+        return;
+      case platform::SocketOrEvent::Socket:
+        if (!receiveStep(s, stop)) return;
+        break;
+    }
+  }
+}
+
+bool CTcpSocket::receiveStep(SocketHandle s, const StopCheck& stop) {
+  // A readiness event is followed by further receives while data is already
+  // waiting: with 8 KB socket buffers a wait per receive would double the
+  // system calls of a busy stream. Each receive still goes straight into the
+  // reassembly buffer.
+  for (int i = 0; i < kReceivesPerWakeup; ++i) {
+    const size_t room = kBufferSize - static_cast<size_t>(filled_);
+    const long n = i == 0 ? platform::receiveOnce(s, buffer_.data() + filled_, room)
+                          : platform::receiveNow(s, buffer_.data() + filled_, room);
+    if (n == 0) return false;  // the peer closed; the owner notices the silence
+    if (n < 0) return true;
+    filled_ += static_cast<int32_t>(n);
+
+    switch (cutFrames(buffer_.data(), filled_, deliver_, owner_, stop)) {
+      case CutResult::NeedMore: break;
+      case CutResult::FramingError: closeFromReceiveThread(s); return false;
+      // A close from inside the delivery ends the stream here: the rest of the
+      // buffer belongs to a connection that no longer exists.
+      case CutResult::Stopped: return false;
+    }
+    if (stop.stopped()) return false;
+  }
+  return true;
+}
+
+CTcpSocket::CutResult CTcpSocket::cutFrames(uint8_t* buffer, int32_t& filled, DeliverFn deliver, void* owner,
+                                            const StopCheck& stop) {
+  size_t start = 0;
+  while (static_cast<size_t>(filled) - start >= kFrameHeaderSize) {
+    const uint8_t* frame = buffer + start;
+    const uint32_t payload = readLe32(frame + 16);
+    if (readLe32(frame) != kFrameMagic || payload > kMaxAcceptedPayload) {
+      filled = 0;
+      return CutResult::FramingError;
+    }
+    const size_t total = kFrameHeaderSize + payload;
+    if (static_cast<size_t>(filled) - start < total) break;
+    if (deliver != nullptr) deliver(frame, static_cast<int32_t>(total), owner);
+    start += total;
+    // The buffer may already belong to a newer connection: leave it alone.
+    if (stop.stopped()) return CutResult::Stopped;
+  }
+  if (start > 0) {
+    filled -= static_cast<int32_t>(start);
+    std::memmove(buffer, buffer + start, static_cast<size_t>(filled));
+  }
+  return CutResult::NeedMore;
+}
+
+void CTcpSocket::closeFromReceiveThread(SocketHandle s) {
+  filled_ = 0;
+  SocketHandle expected = s;
+  // Another thread's close may have taken the socket already; it then closes
+  // the descriptor after joining this thread.
+  if (socket_.compare_exchange_strong(expected, kInvalidSocket)) {
+    platform::shutdownBoth(s);
+    platform::closeSocket(s);
+  }
+}
+
+}  // namespace tavolen

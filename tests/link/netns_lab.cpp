@@ -1,0 +1,98 @@
+#include "link/netns_lab.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace tavolen::test {
+
+namespace {
+
+bool sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+bool readFirstLine(int fd, int timeoutMs) {
+  char c;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return false;
+    if (read(fd, &c, 1) != 1) return false;
+    if (c == '\n') return true;
+  }
+}
+
+}  // namespace
+
+bool NetnsLab::enter(std::string& whyNot) {
+  static int entered = -1;
+  static std::string reason;
+  if (entered < 0) {
+    if (unshare(CLONE_NEWNET) != 0) {
+      reason = std::string("cannot create a network namespace: ") + std::strerror(errno);
+      entered = 0;
+    } else {
+      const bool ok = sh("ip link set lo up") && sh("ip link add tvbr0 type bridge") &&
+                      sh(std::string("ip addr add ") + kViewerAddress + "/24 dev tvbr0") &&
+                      sh("ip link set tvbr0 up") && sh("ip route add default dev tvbr0");
+      if (!ok) reason = "cannot set up the bridge in the private namespace";
+      // Even a failed set-up leaves the process inside the private namespace,
+      // which is what keeps broadcasts away from the machine's network.
+      entered = ok ? 1 : 0;
+    }
+  }
+  whyNot = reason;
+  return entered == 1;
+}
+
+NetnsLab::~NetnsLab() {
+  for (pid_t pid : children_) kill(pid, SIGTERM);
+  for (pid_t pid : children_) waitpid(pid, nullptr, 0);
+}
+
+bool NetnsLab::addCamera(int hostByte, const std::vector<std::string>& argv) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return false;
+  std::vector<std::string> full = {"unshare", "-n"};
+  full.insert(full.end(), argv.begin(), argv.end());
+  std::vector<char*> args;
+  for (auto& a : full) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  pid_t pid = 0;
+  const int rc = posix_spawnp(&pid, "unshare", &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    return false;
+  }
+  children_.push_back(pid);
+  const bool ready = readFirstLine(out[0], 5000);
+  close(out[0]);
+  if (!ready) return false;
+
+  const int n = next_++;
+  const std::string cam = "tvc" + std::to_string(n);
+  const std::string port = "tvp" + std::to_string(n);
+  const std::string target = std::to_string(pid);
+  const std::string address = "192.0.2." + std::to_string(hostByte) + "/24";
+  return sh("ip link add " + cam + " type veth peer name " + port) &&
+         sh("ip link set " + port + " master tvbr0") && sh("ip link set " + port + " up") &&
+         sh("ip link set " + cam + " netns " + target) &&
+         sh("nsenter -t " + target + " -n ip link set lo up") &&
+         sh("nsenter -t " + target + " -n ip addr add " + address + " dev " + cam) &&
+         sh("nsenter -t " + target + " -n ip link set " + cam + " up");
+}
+
+}  // namespace tavolen::test

@@ -1,0 +1,316 @@
+// The camera link's object life: the exports' results, the handle check, the
+// resolver, and destroy racing with calls, lookups and connects.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "link/device_list.h"
+#include "link/tcp_net_device.h"
+#include "link_test_support.h"
+
+namespace tavolen::test {
+namespace {
+
+using LinkObject = LinkFixture;
+
+// Every export through one handle, with the result it gives on a live link.
+struct ExportCall {
+  const char* name;
+  int32_t (*call)(DeviceHandle);
+  int32_t liveResult;
+};
+
+int32_t noopFrame(const uint8_t*, int32_t, void*) { return 0; }
+void noopList(const char*, const char*, int32_t, void*) {}
+void noopEvent(int32_t, void*) {}
+void noopParam(int32_t, const void*, int32_t, void*) {}
+void noopResult(int32_t, int32_t) {}
+
+const ExportCall kExports[] = {
+    {"startTalk", [](DeviceHandle h) { return device_net_work_startTalk(h); }, 0},
+    {"stopTalk", [](DeviceHandle h) { return device_net_work_stopTalk(h); }, 0},
+    {"set_event_callback", [](DeviceHandle h) { return device_net_work_set_event_callback(h, noopEvent, nullptr); }, 1},
+    {"sendTalkData", [](DeviceHandle h) { static const uint8_t b[4] = {}; return device_net_work_sendTalkData(h, b, 4); }, 1},
+    {"ptz", [](DeviceHandle h) { return device_net_work_ptz(h, 0); }, 1},
+    {"get_network", [](DeviceHandle h) { return device_net_work_get_network(h, CommandGetNetwork); }, 1},
+    {"set_network", [](DeviceHandle h) { static const NetworkParams p{}; return device_net_work_set_network(h, CommandSetNetwork, &p, sizeof p); }, 1},
+    {"param_callback", [](DeviceHandle h) { return device_net_work_param_callback(h, noopParam, noopResult, nullptr); }, 1},
+    {"record_file_search_list", [](DeviceHandle h) { return device_record_file_search_list(h, 2024, 1, 1, 0, 0, 0, 2024, 1, 2, 0, 0, 0, noopList, nullptr); }, 1},
+    {"record_file_stop", [](DeviceHandle h) { return device_record_file_stop(h); }, 1},
+    {"stopAudio", [](DeviceHandle h) { return device_net_work_stopAudio(h); }, 1},
+    {"stopStream", [](DeviceHandle h) { return device_net_work_stopStream(h); }, 1},
+    {"startStream", [](DeviceHandle h) { return device_net_work_startStream(h, 1, noopFrame, nullptr); }, 1},
+    {"startAudio", [](DeviceHandle h) { return device_net_work_startAudio(h, 2, noopFrame, nullptr); }, -1},
+    {"record_file_start", [](DeviceHandle h) { return device_record_file_start(h, "a.avi", noopFrame, nullptr); }, -1},
+    {"record_file_set_pos", [](DeviceHandle h) { return device_record_file_set_pos(h, 0); }, -1},
+    {"destroyInstance", [](DeviceHandle h) { return device_net_work_destroyInstance(h); }, -1},
+};
+
+TEST_F(LinkObject, ExportResultsOnLiveDeadAndForeignHandles) {
+  EXPECT_EQ(device_net_work_init(), 1);
+  EXPECT_EQ(device_net_work_deInit(), 1);
+
+  DeviceHandle h = link();
+  for (const ExportCall& e : kExports) {
+    if (e.liveResult >= 0) {
+      EXPECT_EQ(e.call(h), e.liveResult) << e.name;
+    }
+  }
+  destroy(h);
+
+  int notALink = 0;
+  for (DeviceHandle bad : {static_cast<DeviceHandle>(h), static_cast<DeviceHandle>(nullptr),
+                           static_cast<DeviceHandle>(&notALink)}) {
+    for (const ExportCall& e : kExports) EXPECT_EQ(e.call(bad), 0) << e.name;
+  }
+}
+
+TEST_F(LinkObject, TheBaseInterfaceDoesNothing) {
+  CNetDevice base;
+  EXPECT_EQ(base.startStream(1, noopFrame, nullptr), 0);
+  EXPECT_EQ(base.stopStream(), 0);
+  EXPECT_EQ(base.startAudio(2, noopFrame, nullptr), 0);
+  EXPECT_EQ(base.stopAudio(), 0);
+  EXPECT_EQ(base.sendTalkData(nullptr, 0), 0);
+  EXPECT_EQ(base.set_event_callback(noopEvent, nullptr), 0);
+  EXPECT_EQ(base.ptz(1), 0);
+  EXPECT_EQ(base.record_file_search_list(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, noopList, nullptr), 0);
+  EXPECT_EQ(base.record_file_start("x", noopFrame, nullptr), 0);
+  EXPECT_EQ(base.record_file_stop(), 0);
+  EXPECT_EQ(base.record_file_set_pos(0), 0);
+  EXPECT_EQ(base.param_callback(noopParam, noopResult, nullptr), 0);
+  EXPECT_EQ(base.set_network(0, nullptr, 0), 0);
+  EXPECT_EQ(base.get_network(0), 0);
+}
+
+TEST_F(LinkObject, OverlongConnectTextsAreCutInsideTheirFields) {
+  DeviceConnectParams p = connectParams("127.0.0.1", camera_->port());
+  std::memset(p.user, 'u', sizeof p.user);  // no terminator at all
+  std::memset(p.password, 'p', sizeof p.password);
+  DeviceHandle h = device_net_work_createInstance(p);
+  ASSERT_NE(h, nullptr);
+  links_.push_back(h);
+  auto* device = static_cast<CTcpNetDevice*>(h);
+  EXPECT_EQ(std::strlen(device->params().user), 63u);
+  EventLog events;
+  device_net_work_set_event_callback(h, EventLog::callback, &events);
+  device_net_work_startStream(h, 1, noopFrame, nullptr);
+  ASSERT_TRUE(camera_->waitForRequests(1, 5000));
+  EXPECT_NE(camera_->requests()[0].find("user=" + std::string(63, 'u') + "&pwd=" + std::string(63, 'p') + "&"),
+            std::string::npos);
+}
+
+TEST_F(LinkObject, UnsafeAccountTextIsNeverSent) {
+  DeviceHandle h = link("viewer\r\nX-Injected: 1", "secret");
+  EventLog events;
+  device_net_work_set_event_callback(h, EventLog::callback, &events);
+  device_net_work_startStream(h, 1, noopFrame, nullptr);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 1, 3000));
+  EXPECT_EQ(events.codes()[0], LinkEventStreamLost);
+  for (const auto& r : camera_->requests()) EXPECT_EQ(r.find("X-Injected"), std::string::npos);
+}
+
+// ---- resolver ----
+
+std::atomic<int> gLookups{0};
+std::atomic<bool> gReleaseLookup{false};
+
+bool countingLookup(const char*, std::string& out) {
+  ++gLookups;
+  out = "127.0.0.1";
+  return true;
+}
+bool failingLookup(const char*, std::string&) {
+  ++gLookups;
+  return false;
+}
+bool hangingLookup(const char*, std::string& out) {
+  ++gLookups;
+  while (!gReleaseLookup) platform::sleepMs(5);
+  out = "127.0.0.1";
+  return true;
+}
+
+TEST_F(LinkObject, NamesAreLookedUpEveryCycleDottedAddressesNever) {
+  LinkTiming t = fastTiming();
+  t.lookup = countingLookup;
+  setLinkTiming(t);
+  gLookups = 0;
+  DeviceHandle dotted = link();
+  platform::sleepMs(300);
+  EXPECT_EQ(gLookups.load(), 0);
+  auto* d = static_cast<CTcpNetDevice*>(dotted);
+  EXPECT_TRUE(d->hostResolved());
+  EXPECT_EQ(d->resolvedAddress(), "127.0.0.1");
+
+  DeviceHandle named = linkTo("camera.test", camera_->port());
+  platform::sleepMs(550);  // a lookup every 100 ms
+  EXPECT_GE(gLookups.load(), 4);
+  EXPECT_LE(gLookups.load(), 7);
+  EXPECT_TRUE(static_cast<CTcpNetDevice*>(named)->hostResolved());
+  EXPECT_EQ(static_cast<CTcpNetDevice*>(named)->resolvedAddress(), "127.0.0.1");
+}
+
+TEST_F(LinkObject, UnresolvedNamesGateStreamsAndAudio) {
+  LinkTiming t = fastTiming();
+  t.lookup = failingLookup;
+  setLinkTiming(t);
+  gLookups = 0;
+  DeviceHandle h = linkTo("camera.test", camera_->port());
+  EventLog events;
+  device_net_work_set_event_callback(h, EventLog::callback, &events);
+  EXPECT_EQ(device_net_work_startStream(h, 1, noopFrame, nullptr), 1);
+  EXPECT_EQ(device_net_work_startAudio(h, 2, noopFrame, nullptr), 0);
+  platform::sleepMs(400);
+  EXPECT_GE(gLookups.load(), 2);
+  EXPECT_EQ(events.size(), 0u);  // the watchdog waits for an address
+  EXPECT_TRUE(camera_->requests().empty());
+  EXPECT_EQ(device_net_work_stopStream(h), 1);
+}
+
+TEST_F(LinkObject, DestroyDoesNotWaitForAHangingLookup) {
+  LinkTiming t = fastTiming();
+  t.lookup = hangingLookup;
+  setLinkTiming(t);
+  gLookups = 0;
+  gReleaseLookup = false;
+  DeviceHandle h = linkTo("camera.test", camera_->port());
+  device_net_work_startStream(h, 1, noopFrame, nullptr);
+  while (gLookups.load() == 0) platform::sleepMs(1);
+  const uint32_t start = platform::tickCount();
+  std::erase(links_, h);
+  EXPECT_EQ(device_net_work_destroyInstance(h), 1);
+  const uint32_t took = platform::tickCount() - start;
+  EXPECT_GE(took, 95u);   // the resolver was given its 100 ms
+  EXPECT_LT(took, 400u);  // and then left alone
+  EXPECT_EQ(device_net_work_stopStream(h), 0);
+  // The abandoned lookup now finishes into state nobody reads.
+  gReleaseLookup = true;
+  platform::sleepMs(50);
+}
+
+// ---- destroy against other threads ----
+
+TEST_F(LinkObject, CallsRacingWithDestroyNeverTouchADestroyedLink) {
+  for (int round = 0; round < 5; ++round) {
+    DeviceHandle h = link();
+    EventLog events;
+    FrameLog frames;
+    device_net_work_set_event_callback(h, EventLog::callback, &events);
+    device_net_work_startStream(h, 1, FrameLog::callback, &frames);
+    std::atomic<bool> go{true};
+    std::atomic<int> zeros{0};
+    std::vector<std::thread> callers;
+    for (int k = 0; k < 3; ++k) {
+      callers.emplace_back([&, k] {
+        const uint8_t talk[64] = {};
+        while (go) {
+          int32_t r = 0;
+          switch (k) {
+            case 0: r = device_net_work_sendTalkData(h, talk, sizeof talk); break;
+            case 1: r = device_net_work_set_event_callback(h, EventLog::callback, &events); break;
+            case 2: r = device_net_work_ptz(h, 1); break;
+          }
+          if (r == 0) ++zeros;
+        }
+      });
+    }
+    platform::sleepMs(static_cast<uint32_t>(20 + round * 30));
+    std::erase(links_, h);
+    EXPECT_EQ(device_net_work_destroyInstance(h), 1);
+    const size_t framesAfter = frames.size();
+    const size_t eventsAfter = events.size();
+    platform::sleepMs(20);
+    go = false;
+    for (auto& t : callers) t.join();
+    EXPECT_GT(zeros.load(), 0);  // the callers went on, and were turned away
+    EXPECT_EQ(frames.size(), framesAfter);
+    EXPECT_EQ(events.size(), eventsAfter);
+  }
+}
+
+// A listener whose accept queue is full: further connects neither succeed nor
+// fail, they wait out the link's 3 s connect limit.
+class FullListener {
+ public:
+  FullListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    // Fill the queue with connections nobody accepts.
+    for (int i = 0; i < 3; ++i) {
+      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      fillers_.push_back(c);
+    }
+    platform::sleepMs(50);
+  }
+  ~FullListener() {
+    for (int c : fillers_) ::close(c);
+    ::close(fd_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST_F(LinkObject, AWatchdogStuckInConnectStaysQuietAfterStop) {
+  FullListener full;
+  DeviceHandle h = linkTo("127.0.0.1", full.port());
+  EventLog events;
+  device_net_work_set_event_callback(h, EventLog::callback, &events);
+  device_net_work_startStream(h, 1, noopFrame, nullptr);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamLost, 1, 2000));
+  platform::sleepMs(100);  // well inside the connect wait now
+  const uint32_t start = platform::tickCount();
+  EXPECT_EQ(device_net_work_stopStream(h), 1);
+  EXPECT_LT(platform::tickCount() - start, 500u);  // 200 ms for the watchdog, then on
+  std::erase(links_, h);
+  EXPECT_EQ(device_net_work_destroyInstance(h), 1);
+  // The connect gives up after 3 s; its 101 must never arrive.
+  platform::sleepMs(3300);
+  EXPECT_EQ(events.codes(), (std::vector<int32_t>{LinkEventStreamLost}));
+}
+
+TEST(LinkHandleList, RemovalWaitsForCallsInFlightAndRefusesNewOnes) {
+  DeviceList& list = DeviceList::instance();
+  auto* device = new CNetDevice;
+  list.add(device);
+  std::atomic<bool> removed{false};
+  std::thread remover;
+  {
+    DeviceList::Ref held = list.acquire(device);
+    ASSERT_TRUE(held);
+    remover = std::thread([&] {
+      EXPECT_EQ(list.remove(device), device);
+      removed = true;
+    });
+    platform::sleepMs(50);
+    EXPECT_FALSE(removed.load());             // still held here
+    EXPECT_FALSE(list.acquire(device));       // but no new calls get in
+    EXPECT_EQ(held->stopStream(), 0);         // the held one still works
+  }
+  remover.join();
+  EXPECT_TRUE(removed.load());
+  EXPECT_FALSE(list.acquire(device));
+  EXPECT_EQ(list.remove(device), nullptr);
+  delete device;
+}
+
+}  // namespace
+}  // namespace tavolen::test
