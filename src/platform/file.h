@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavolen::platform {
 
@@ -55,6 +56,42 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> fileIdentity(const std::string& path);
+
+// A folder held open, so that what is listed and removed in it stays in that
+// folder even if a path on the way is swapped for a link meanwhile. Nothing
+// here follows a symbolic link.
+class Folder {
+ public:
+  struct Entry {
+    std::string name;
+    EntryKind kind;
+    FileIdentity id;
+  };
+
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens a real folder; not a link to one. isOpen() tells.
+  static Folder open(const std::string& path);
+  Folder openChild(const std::string& name) const;
+  bool isOpen() const { return fd_ >= 0; }
+  // Every entry but "." and "..".
+  std::vector<Entry> list() const;
+  // Removes a non-folder entry (a link as a link) or an empty folder.
+  bool removeFile(const std::string& name) const;
+  bool removeFolder(const std::string& name) const;
+
+ private:
+  explicit Folder(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Removes an empty real folder (never a link); false on failure.
+bool removeEmptyFolder(const std::string& path);
 
 // Size of the file at path, or -1 when it cannot be opened.
 int64_t fileLength(const std::string& path);

@@ -18,6 +18,9 @@ namespace {
 
 constexpr uint32_t kMeasureIntervalMs = 5000;
 constexpr uint32_t kStopCheckMs = 10;
+// Folders nested deeper than this below a day folder are left alone, which
+// bounds the recursion and the folders held open at once.
+constexpr int kMaxTreeDepth = 32;
 
 struct InUse {
   platform::FileIdentity id;
@@ -47,24 +50,31 @@ void unmarkFileInUse(const std::string& path) {
   if (it != inUse.end()) inUse.erase(it);
 }
 
-void deleteTree(const std::string& folder) {
-  if (platform::entryKind(folder) != platform::EntryKind::Folder) return;
-  std::error_code ec;
-  std::vector<fs::path> children;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    children.push_back(it->path());
-  }
-  for (const fs::path& child : children) {
-    const std::string path = child.string();
-    const platform::EntryKind kind = platform::entryKind(path);
-    if (kind == platform::EntryKind::Folder) {
-      deleteTree(path);
-    } else if (kind == platform::EntryKind::Other) {
-      const std::optional<platform::FileIdentity> id = platform::fileIdentity(path);
-      if (id && !isInUse(*id)) fs::remove(child, ec);  // a link goes as a link, its target stays
+namespace {
+
+// Empties folder, depth first. Entries are removed through the open folder,
+// so a folder swapped for a link while the pass runs is never followed.
+void deleteInside(const platform::Folder& folder, int depth) {
+  for (const platform::Folder::Entry& e : folder.list()) {
+    if (e.kind == platform::EntryKind::Folder) {
+      if (depth + 1 >= kMaxTreeDepth) continue;  // left in place, like any failure
+      const platform::Folder child = folder.openChild(e.name);
+      if (!child.isOpen()) continue;
+      deleteInside(child, depth + 1);
+      folder.removeFolder(e.name);  // fails, harmlessly, while anything is left inside
+    } else if (!isInUse(e.id)) {
+      folder.removeFile(e.name);  // a link goes as a link, its target stays
     }
   }
-  fs::remove(folder, ec);  // fails, harmlessly, while anything is left inside
+}
+
+}  // namespace
+
+void deleteTree(const std::string& folder) {
+  const platform::Folder root = platform::Folder::open(folder);
+  if (!root.isOpen()) return;
+  deleteInside(root, 0);
+  platform::removeEmptyFolder(folder);
 }
 
 std::string deleteOldestDayFolder(const std::string& recordPath, platform::Disk& disk) {
