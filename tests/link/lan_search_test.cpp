@@ -132,8 +132,10 @@ class LanSearchTest : public ::testing::Test {
 
 TEST_F(LanSearchTest, EveryCameraOnTheNetworkIsReported) {
   NetnsLab lab;
-  ASSERT_TRUE(lab.addCamera(11, {SEARCH_RESPONDER, "192.0.2.11", "81", "Porch"}));
-  ASSERT_TRUE(lab.addCamera(12, {SEARCH_RESPONDER, "192.0.2.12", "8080", "车库 camera"}));
+  // Two substitute cameras, each in a namespace of its own on the lab's bridge.
+  ASSERT_TRUE(lab.addCamera(11, {CAMSIM, "--port", "81", "--search", "--search-ip", "192.0.2.11", "--name", "Porch"}));
+  ASSERT_TRUE(
+      lab.addCamera(12, {CAMSIM, "--port", "8080", "--search", "--search-ip", "192.0.2.12", "--name", "车库 camera"}));
   ASSERT_EQ(device_broadcast_Initialization(), 1);
 
   // Links in the lab come up asynchronously; repeated searches are how a user
