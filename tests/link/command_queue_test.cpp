@@ -1,6 +1,9 @@
 // Parameter and pan/tilt commands of a link, through the exports, against
 // camsim's settings CGIs.
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <thread>
@@ -225,10 +228,14 @@ TEST_F(CommandTest, EveryRequestLineReachesTheCameraAsFormatted) {
     ASSERT_TRUE(camera_->waitForRequests(before + (rebootsAfter ? 2 : 1), 5000)) << std::hex << c.code;
     const auto sent = lines();
     EXPECT_EQ(sent[before], c.line) << std::hex << c.code;
-    if (rebootsAfter) EXPECT_EQ(sent[before + 1], reboot) << std::hex << c.code;
+    if (rebootsAfter) {
+      EXPECT_EQ(sent[before + 1], reboot) << std::hex << c.code;
+    }
     // The camera is away for a moment after each reboot; what the link sends
     // meanwhile is lost, as with a real camera.
-    if (rebootsAfter || c.code == CommandReboot) ASSERT_TRUE(waitForLog("back after reboot", ++reboots));
+    if (rebootsAfter || c.code == CommandReboot) {
+      ASSERT_TRUE(waitForLog("back after reboot", ++reboots));
+    }
   }
   // Each request also carries the link's header block, and no leading "/".
   const std::string head = camera_->requests().front();
@@ -511,6 +518,56 @@ TEST_F(CommandTest, DestroyDuringAnAnswerThatNeverComesIsPrompt) {
   destroy(h);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
   EXPECT_TRUE(log_.entries().empty());
+}
+
+TEST_F(CommandTest, ASettingsFileKeepsWritesAcrossRestarts) {
+  const std::string file = ::testing::TempDir() + "camsim-settings-" + std::to_string(getpid());
+  std::remove(file.c_str());
+  camsim::Config config = cameraConfig();
+  config.camera.settingsFile = file;
+  startCamera(config);
+  log_.camera = camera_.get();
+  MiscParams misc{};
+  misc.led_mode = 2;
+  misc.ptz_patrol_rate = 33;
+  ASSERT_EQ(device_net_work_set_network(commandLink(), CommandSetMisc, &misc, sizeof misc), 1);
+  ASSERT_TRUE(log_.waitFor(1));
+  EXPECT_EQ(log_.entries()[0].result, 0);
+
+  startCamera(config);  // a new camera process, same file
+  log_.camera = camera_.get();
+  ASSERT_EQ(device_net_work_get_network(commandLink(), CommandGetMisc), 1);
+  ASSERT_TRUE(log_.waitFor(2));
+  const auto read = CommandLog::as<MiscParams>(log_.entries()[1]);
+  EXPECT_EQ(read.led_mode, 2);
+  EXPECT_EQ(read.ptz_patrol_rate, 33);
+  std::remove(file.c_str());
+}
+
+class RebootTest : public CommandTest {
+ protected:
+  camsim::Config cameraConfig() override {
+    camsim::Config c = CommandTest::cameraConfig();
+    c.camera.rebootDownMs = 300;
+    return c;
+  }
+};
+
+TEST_F(RebootTest, ARebootDropsTheLiveStreamForAMoment) {
+  DeviceHandle h = commandLink();
+  EventLog events;
+  FrameLog frames;
+  device_net_work_set_event_callback(h, &EventLog::callback, &events);
+  ASSERT_EQ(device_net_work_startStream(h, 1, &FrameLog::callback, &frames), 1);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
+  ASSERT_TRUE(frames.waitFor(3));
+  ASSERT_EQ(device_net_work_get_network(h, CommandReboot), 1);
+  ASSERT_TRUE(waitForLog("back after reboot"));
+  // The watchdog notices the silence and connects again once the camera is back.
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 2, 5000));
+  const size_t before = frames.size();
+  EXPECT_TRUE(frames.waitFor(before + 3));
+  EXPECT_GE(liveRequests(), 2u);
 }
 
 }  // namespace
