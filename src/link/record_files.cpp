@@ -24,6 +24,8 @@ void RecordFiles::deliver(const uint8_t* frame, int32_t length, void* owner) {
 }
 
 int32_t RecordFiles::searchList(const int32_t (&dateFields)[12], RecordListCallback callback, void* user) {
+  // A list callback cannot wait for the search that is calling it.
+  if (std::this_thread::get_id() == searchThreadId_.load()) return 0;
   std::lock_guard<std::mutex> lock(searchLock_);
   if (searchThread_.joinable()) searchThread_.join();
   std::memcpy(dateFields_, dateFields, sizeof dateFields_);
@@ -34,6 +36,11 @@ int32_t RecordFiles::searchList(const int32_t (&dateFields)[12], RecordListCallb
 }
 
 void RecordFiles::searchMain() {
+  searchThreadId_.store(std::this_thread::get_id());
+  struct Leave {
+    std::atomic<std::thread::id>& id;
+    ~Leave() { id.store(std::thread::id()); }
+  } leave{searchThreadId_};
   const int32_t* f = dateFields_;
   const auto start = localSecondsFromFields({f[0], f[1], f[2], f[3], f[4], f[5]});
   const auto end = localSecondsFromFields({f[6], f[7], f[8], f[9], f[10], f[11]});

@@ -9,7 +9,7 @@
 // Threads: every method may be called from any thread except from inside the
 // playback frame callback (stop and setPos close the playback connection and
 // wait for its receive thread), and searchList not from inside the list
-// callback (it waits for the search that is calling).
+// callback (it would wait for the search that is calling; it returns 0).
 // Locks: playbackLock_ serialises start/setPos/stop; searchLock_ serialises
 // searchList/close; connectionLock_ guards the search socket that close shuts
 // down. The playback callback fields change only while no receive thread runs.
@@ -35,7 +35,8 @@ class RecordFiles {
   RecordFiles& operator=(const RecordFiles&) = delete;
 
   // 1: the search was started (after the previous one ended). Out-of-range
-  // dates end it without a request.
+  // dates end it without a request. 0 when called from the list callback,
+  // which cannot wait for its own search to end.
   int32_t searchList(const int32_t (&dateFields)[12], RecordListCallback callback, void* user);
   // 1 when the playback request was sent from offset 0, 0 when the connect
   // failed or the request was refused (a name unsafe in a query, or too long).
@@ -65,6 +66,7 @@ class RecordFiles {
 
   std::mutex searchLock_;
   std::thread searchThread_;
+  std::atomic<std::thread::id> searchThreadId_{};
   std::atomic<int32_t> closing_{0};
   // Written by searchList only while no search thread runs.
   int32_t dateFields_[12] = {};
