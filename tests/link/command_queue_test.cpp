@@ -355,6 +355,27 @@ TEST_F(CameraVariantTest, KeysAreMatchedWhereverTheyFirstOccur) {
   EXPECT_EQ(CommandLog::as<DdnsParams>(e[2]).proxy_port, 8080);
 }
 
+class CameraWithoutDns2Test : public CommandTest {
+ protected:
+  camsim::Config cameraConfig() override {
+    camsim::Config c = CommandTest::cameraConfig();
+    c.camera.omitKeys = {"dns2"};
+    return c;
+  }
+};
+
+TEST_F(CameraWithoutDns2Test, TheNetworkRecordIsNotDeliveredButTheOthersAre) {
+  DeviceHandle h = commandLink();
+  ASSERT_EQ(device_net_work_get_network(h, CommandGetNetwork), 1);
+  ASSERT_EQ(device_net_work_get_network(h, CommandGetUsers), 1);
+  ASSERT_TRUE(log_.waitFor(1));
+  ASSERT_TRUE(camera_->waitForRequests(2, 5000));
+  std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(log_.entries().size(), 1u);
+  EXPECT_EQ(log_.entries()[0].code, CommandGetUsers);
+  EXPECT_EQ(camera_->requests()[0].find("get_params.cgi"), 4u);
+}
+
 TEST_F(CommandTest, WriteResults) {
   // A wrong account: the camera answers, but not "ok".
   DeviceHandle wrong = linkTo("127.0.0.1", camera_->port(), "viewer", "nope");

@@ -288,6 +288,26 @@ TEST_F(RecordFilesTest, PlaybackThatCannotBeRequestedReturnsZero) {
   EXPECT_EQ(device_record_file_stop(away), 1);
 }
 
+TEST_F(RecordFilesTest, AListCallbackCannotStartTheNextSearch) {
+  static DeviceHandle handle = nullptr;
+  static std::atomic<int32_t> nested{-7};
+  handle = link();
+  ASSERT_EQ(device_record_file_search_list(
+                handle, 2026, 1, 1, 0, 0, 0, 2026, 1, 1, 23, 59, 59,
+                [](const char*, const char*, int32_t, void*) {
+                  nested = device_record_file_search_list(handle, 2026, 1, 1, 0, 0, 0, 2026, 1, 1, 23, 59, 59,
+                                                          nullptr, nullptr);
+                },
+                nullptr),
+            1);
+  for (int i = 0; i < 500 && nested.load() == -7; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(nested.load(), 0);
+  // The link is still usable afterwards.
+  RecordLog log;
+  ASSERT_EQ(search(handle, kNewYearsDay, log), 1);
+  EXPECT_TRUE(log.waitFor(2));
+}
+
 TEST_F(RecordFilesTest, DestroyDuringAWithheldListingIsPrompt) {
   DeviceHandle h = link();
   RecordLog log;
