@@ -1,4 +1,16 @@
-/* Video windows: the objects whose pointer is the window handle that players draw into. */
+/* Video windows: the objects whose pointer is the window handle that players
+ * draw into (x_player_setPlayWnd). Pixels are 4 bytes each: blue, green, red,
+ * unused.
+ *
+ * Two kinds:
+ * - off-screen: exists only in memory; the host sets its size, position and
+ *   visibility and reads its pixels back. Any thread may call these functions.
+ * - SDL: a desktop window. Create it, call tavolen_window_pump regularly and
+ *   destroy it, all on the same thread (the host's UI thread). Players draw
+ *   from their own threads into the window's picture; the pump shows it.
+ *
+ * A player keeps using the handle it was given; after tavolen_window_destroy
+ * that handle acts like a window that no longer exists (nothing is drawn). */
 #ifndef TAVOLEN_WINDOW_H
 #define TAVOLEN_WINDOW_H
 
@@ -7,6 +19,38 @@
 TAVOLEN_BEGIN_DECLS
 
 typedef struct TavolenWindow TavolenWindow;
+
+/* Largest client side in pixels. */
+#define TAVOLEN_WINDOW_MAX_SIDE 8192
+
+/* An off-screen window of that client size (1..TAVOLEN_WINDOW_MAX_SIDE each),
+ * visible, at screen position (0, 0); NULL on a bad size. */
+TAVOLEN_API TavolenWindow* tavolen_window_create_offscreen(int32_t width, int32_t height);
+
+/* A desktop window with that title (UTF-8, may be NULL) and client size; NULL
+ * when no display can be opened or the size is bad. */
+TAVOLEN_API TavolenWindow* tavolen_window_create_sdl(const char* title, int32_t width, int32_t height);
+
+/* SDL windows: handles the window's pending events (close, resize, move, hide,
+ * expose) and shows the latest picture, waiting up to timeoutMs (0: no wait)
+ * for something to happen. Returns 1 while the window is open, 0 once the user
+ * closed it (or for a handle that is not an SDL window). */
+TAVOLEN_API int32_t tavolen_window_pump(TavolenWindow* window, int32_t timeoutMs);
+
+/* Results 1 done, 0 failed (unknown handle, bad size). A change of size,
+ * position or visibility is seen by a player at its next picture. */
+TAVOLEN_API int32_t tavolen_window_set_size(TavolenWindow* window, int32_t width, int32_t height);
+TAVOLEN_API int32_t tavolen_window_set_position(TavolenWindow* window, int32_t x, int32_t y);
+TAVOLEN_API int32_t tavolen_window_set_visible(TavolenWindow* window, int32_t on);
+
+/* Copies the client area out, 4 bytes per pixel, rows top to bottom, exactly
+ * as the window holds them. Returns the byte count (width * height * 4), or 0
+ * when the buffer is too small or the handle unknown. */
+TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* buffer,
+                                               int32_t bufferSize);
+
+/* Destroys the window. Returns 1, or 0 for an unknown handle. */
+TAVOLEN_API int32_t tavolen_window_destroy(TavolenWindow* window);
 
 TAVOLEN_END_DECLS
 

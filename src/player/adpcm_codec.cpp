@@ -15,52 +15,98 @@ constexpr int16_t kStepTable[89] = {
 
 constexpr int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
-inline int32_t clampSample(int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
-inline int32_t clampIndex(int32_t v) { return v < 0 ? 0 : (v > 88 ? 88 : v); }
+constexpr int32_t clampSample(int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+constexpr int32_t clampIndex(int32_t v) { return v < 0 ? 0 : (v > 88 ? 88 : v); }
 
-// One step of either direction: the difference is (step * m) / 4 + step / 8 in
-// one go; the bit-by-bit sum of the reference coder differs for some inputs and
-// the cameras decode with this form.
+// Per step index and 4-bit code: the signed difference and the next index.
+// The difference is (step * m) / 4 + step / 8 in one go; the bit-by-bit sum of
+// the reference coder differs for some inputs and the cameras decode with this
+// form. Both directions step through the same tables, so the encoder predicts
+// exactly what the decoder will produce.
+struct StepTables {
+  int32_t diff[89][16];
+  uint8_t next[89][16];
+  // ceil(2^42 / step): (d * inverse) >> 40 is exactly (4 * d) / step for
+  // every d below 2^16, because the rounding error stays below 1 / step.
+  uint64_t inverse[89];
+};
+
+constexpr StepTables makeTables() {
+  StepTables t{};
+  for (int index = 0; index < 89; ++index) {
+    const int32_t step = kStepTable[index];
+    t.inverse[index] = ((uint64_t{1} << 42) + static_cast<uint64_t>(step) - 1) / static_cast<uint64_t>(step);
+    for (int code = 0; code < 16; ++code) {
+      const int m = code & 7;
+      const int32_t diff = (step * m) / 4 + step / 8;
+      t.diff[index][code] = (code & 8) ? -diff : diff;
+      t.next[index][code] = static_cast<uint8_t>(clampIndex(index + kIndexAdjust[m]));
+    }
+  }
+  return t;
+}
+
+constexpr StepTables kTables = makeTables();
+
+// The predictor reaches the ends of its range only on the loudest sounds, so
+// these are branches the processor predicts rather than conditional moves on
+// the path from one sample to the next.
+inline int32_t clampPredicted(int32_t v) {
+  if (__builtin_expect(v > 32767, 0)) return 32767;
+  if (__builtin_expect(v < -32768, 0)) return -32768;
+  return v;
+}
+
 inline void applyCode(int32_t& predicted, int32_t& index, int code) {
-  const int32_t step = kStepTable[index];
-  const int m = code & 7;
-  const int32_t diff = (step * m) / 4 + step / 8;
-  predicted = clampSample((code & 8) ? predicted - diff : predicted + diff);
-  index = clampIndex(index + kIndexAdjust[m]);
+  predicted = clampPredicted(predicted + kTables.diff[index][code]);
+  index = kTables.next[index][code];
+}
+
+// The code for sample s: the sign, and m = (4 * d) / step truncated and at most
+// 7, by a multiplication with the step's inverse rather than a division on the
+// path from one sample to the next.
+inline int encodeCode(int32_t s, int32_t predicted, int32_t index) {
+  const int32_t d = s - predicted;
+  const int sign = d < 0 ? 8 : 0;
+  const uint64_t magnitude = static_cast<uint64_t>(d < 0 ? -d : d);
+  const uint64_t q = (magnitude * kTables.inverse[index]) >> 40;
+  return sign | static_cast<int>(q > 7 ? 7 : q);
 }
 
 }  // namespace
 
 void adpcmDecode(AdpcmState& state, const uint8_t* in, int count, int16_t* out) {
-  state.decoderPredicted = 0;
-  state.decoderIndex = 0;
-  for (int i = 0; i < 2 * count; ++i) {
-    const uint8_t byte = in[i / 2];
-    const int code = (i % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
-    applyCode(state.decoderPredicted, state.decoderIndex, code);
-    out[i] = static_cast<int16_t>(state.decoderPredicted);
+  int32_t predicted = 0;
+  int32_t index = 0;
+  for (int i = 0; i < count; ++i) {
+    const uint8_t byte = in[i];
+    applyCode(predicted, index, byte >> 4);
+    out[2 * i] = static_cast<int16_t>(predicted);
+    applyCode(predicted, index, byte & 0x0F);
+    out[2 * i + 1] = static_cast<int16_t>(predicted);
   }
+  state.decoderPredicted = predicted;
+  state.decoderIndex = index;
 }
 
 void adpcmEncode(AdpcmState& state, const int16_t* samples, int byteCount, uint8_t* out) {
-  state.encoderPredicted = 0;
-  state.encoderIndex = 0;
+  int32_t predicted = 0;
+  int32_t index = 0;
   const int sampleCount = byteCount / 2;
-  for (int k = 0; k < sampleCount; ++k) {
-    int32_t d = samples[k] - state.encoderPredicted;
-    int sign = 0;
-    if (d < 0) {
-      sign = 8;
-      d = -d;
-    }
-    const int32_t step = kStepTable[state.encoderIndex];
-    int m = (4 * d) / step;
-    if (m > 7) m = 7;
-    const int code = sign | m;
-    applyCode(state.encoderPredicted, state.encoderIndex, code);
-    if (k % 2 == 0) out[k / 2] = static_cast<uint8_t>(code << 4);
-    else out[k / 2] |= static_cast<uint8_t>(code);
+  for (int k = 0; k + 1 < sampleCount; k += 2) {
+    const int high = encodeCode(samples[k], predicted, index);
+    applyCode(predicted, index, high);
+    const int low = encodeCode(samples[k + 1], predicted, index);
+    applyCode(predicted, index, low);
+    out[k / 2] = static_cast<uint8_t>((high << 4) | low);
   }
+  if (sampleCount % 2 != 0) {
+    const int high = encodeCode(samples[sampleCount - 1], predicted, index);
+    applyCode(predicted, index, high);
+    out[sampleCount / 2] = static_cast<uint8_t>(high << 4);
+  }
+  state.encoderPredicted = predicted;
+  state.encoderIndex = index;
 }
 
 int16_t alawToLinear(uint8_t a) {

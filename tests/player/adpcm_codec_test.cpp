@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -64,6 +65,103 @@ TEST(AdpcmCodec, SpeechLikeRoundTripStaysClose) {
     sig += std::pow(pcm[i], 2);
   }
   EXPECT_GT(10 * std::log10(sig / err), 15.0);  // signal-to-noise above 15 dB
+}
+
+// The arithmetic written out plainly, one sample at a time, with a division
+// per code: the codec's tables and its division-free quotient must agree with
+// it on every input.
+namespace plain {
+const int kSteps[89] = {7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,
+                        23,    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,
+                        73,    80,    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,
+                        230,   253,   279,   307,   337,   371,   408,   449,   494,   544,   598,   658,
+                        724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
+                        2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,
+                        7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350,
+                        22385, 24623, 27086, 29794, 32767};
+const int kAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+void step(int& predicted, int& index, int code) {
+  const int st = kSteps[index];
+  const int m = code & 7;
+  const int diff = (st * m) / 4 + st / 8;
+  predicted = (code & 8) ? predicted - diff : predicted + diff;
+  predicted = std::min(32767, std::max(-32768, predicted));
+  index = std::min(88, std::max(0, index + kAdjust[m]));
+}
+
+std::vector<uint8_t> encode(const std::vector<int16_t>& s) {
+  std::vector<uint8_t> out((s.size() + 1) / 2, 0);
+  int predicted = 0, index = 0;
+  for (size_t k = 0; k < s.size(); ++k) {
+    int d = s[k] - predicted, sign = 0;
+    if (d < 0) {
+      sign = 8;
+      d = -d;
+    }
+    const int m = std::min(7, (4 * d) / kSteps[index]);
+    step(predicted, index, sign | m);
+    if (k % 2 == 0) out[k / 2] = static_cast<uint8_t>((sign | m) << 4);
+    else out[k / 2] |= static_cast<uint8_t>(sign | m);
+  }
+  return out;
+}
+
+std::vector<int16_t> decode(const std::vector<uint8_t>& b) {
+  std::vector<int16_t> out;
+  int predicted = 0, index = 0;
+  for (uint8_t byte : b) {
+    for (int code : {byte >> 4, byte & 0x0F}) {
+      step(predicted, index, code);
+      out.push_back(static_cast<int16_t>(predicted));
+    }
+  }
+  return out;
+}
+}  // namespace plain
+
+TEST(AdpcmCodec, AgreesWithThePlainArithmetic) {
+  uint32_t lcg = 99;
+  auto next = [&] { return lcg = lcg * 1664525u + 1013904223u; };
+  std::vector<std::vector<int16_t>> signals;
+  std::vector<int16_t> noise(1024), loud(1024), square(1024), quiet(1024);
+  for (size_t i = 0; i < 1024; ++i) {
+    noise[i] = static_cast<int16_t>(next() >> 16);
+    loud[i] = (i / 3) % 2 ? 32767 : -32768;  // drives the predictor into both clamps
+    square[i] = (i / 40) % 2 ? 12000 : -12000;
+    quiet[i] = static_cast<int16_t>(static_cast<int>(next() >> 29) - 4);
+  }
+  signals = {noise, loud, square, quiet};
+  for (size_t n = 0; n < signals.size(); ++n) {
+    const auto& pcm = signals[n];
+    std::vector<uint8_t> coded(512);
+    AdpcmState state;
+    adpcmEncode(state, pcm.data(), 2048, coded.data());
+    ASSERT_EQ(coded, plain::encode(pcm)) << "signal " << n;
+    // Every byte value decodes the same, whatever came before it.
+    std::vector<uint8_t> bytes(512);
+    for (auto& b : bytes) b = static_cast<uint8_t>(next() >> 24);
+    if (n == 1) for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = i % 2 ? 0x77 : 0x7F;  // runs to the clamp
+    std::vector<int16_t> out(1024);
+    adpcmDecode(state, bytes.data(), 512, out.data());
+    ASSERT_EQ(out, plain::decode(bytes)) << "signal " << n;
+  }
+}
+
+TEST(AdpcmEncode, SilenceAndAFreshStartForEveryBlock) {
+  std::vector<int16_t> silence(512, 0);
+  std::vector<uint8_t> block(256, 0xEE);
+  AdpcmState state;
+  adpcmEncode(state, silence.data(), 1024, block.data());
+  for (uint8_t b : block) ASSERT_EQ(b, 0x00);
+  // After a loud block the next one still starts from predictor 0, step 7.
+  std::vector<int16_t> loud(512, 30000);
+  adpcmEncode(state, loud.data(), 1024, block.data());
+  const int16_t samples[4] = {1000, 1000, -1000, 0};
+  uint8_t bytes[2];
+  adpcmEncode(state, samples, 8, bytes);
+  EXPECT_EQ(bytes[0], 0x77);
+  EXPECT_EQ(bytes[1], 0xF1);
 }
 
 TEST(AlawExpand, ReferenceValues) {

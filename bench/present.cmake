@@ -1,0 +1,1 @@
+target_link_libraries(bench_present PRIVATE yuv)

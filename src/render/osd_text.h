@@ -1,0 +1,66 @@
+#pragma once
+// On-screen text: the 16 caption and time stamp items a renderer draws over
+// each picture, after any mirroring, so text is never mirrored.
+//
+// Coordinates are picture pixels from the picture's top-left corner; the
+// fixed positions are laid out inside the shown part of the picture (its
+// width W and height H after the view-area crop), the free position uses the
+// item's own rectangle.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/text_drawer.h"
+#include "platform/video_window.h"
+#include "tavolen/types.h"
+
+namespace tavolen {
+
+// Texts converted from an item's UTF-8 fields stop after this many characters.
+inline constexpr size_t kMaxOsdChars = 256;
+// A picture wider than this shown in a destination narrower than
+// kOsdNarrowDestination draws every item at the fixed size below.
+inline constexpr int32_t kOsdWidePicture = 1000;
+inline constexpr int32_t kOsdNarrowDestination = 700;
+inline constexpr int32_t kOsdNarrowFontHeight = 36;
+inline constexpr int32_t kOsdNarrowFontWidth = 17;
+
+// UTF-8 (at most maxBytes, stopping at a NUL) to characters; malformed bytes
+// become U+FFFD; at most kMaxOsdChars characters.
+std::u32string decodeUtf8(const char* bytes, size_t maxBytes);
+
+// "<prefix>YYYY-MM-DD hh:mm:ss" of picTime - zoneHours × 3600 as UTC; a
+// negative time shows 1970-01-01 00:00:00.
+std::string osdTimeStamp(std::string_view prefix, int64_t picTime, int8_t zoneHours);
+
+platform::TextFont osdFont(const OsdItem& item, int32_t picWidth, int32_t destinationWidth);
+
+struct OsdPlacement {
+  platform::WindowRect rect;
+  platform::TextAlign align;
+};
+// The base rectangle and alignment for a position inside a W × H shown area.
+OsdPlacement osdPlacement(int32_t position, const OsdRect& itemRect, int32_t shownWidth,
+                          int32_t shownHeight);
+
+// Draws one text: white in the base rectangle, then in the item's colour one
+// pixel right and down.
+void drawOsdText(platform::TextDrawer& drawer, platform::PictureSurface& surface,
+                 const platform::TextFont& font, int32_t position, std::u32string_view text,
+                 platform::TextColour colour, const platform::WindowRect& source,
+                 const OsdRect& itemRect);
+
+struct OsdFrame {
+  int64_t picTime;
+  int8_t zoneHours;
+  int32_t picWidth;
+  platform::WindowRect source;       // the shown part of the picture
+  platform::WindowRect destination;  // where it is stretched to
+};
+// Draws every enabled item, slot 0 first.
+void drawOsdItems(platform::TextDrawer& drawer, platform::PictureSurface& surface,
+                  const OsdItem (&items)[OSD_SLOT_COUNT], const bool (&enabled)[OSD_SLOT_COUNT],
+                  const OsdFrame& frame);
+
+}  // namespace tavolen
