@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kStreamId = 10;
 constexpr uint64_t kWarmupFrames = 30;
-constexpr uint64_t kMeasuredFrames = 1500;
+constexpr uint64_t kMeasuredFrames = 3000;
 
 struct Result {
   double framesPerSecond = 0;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -180,6 +181,12 @@ class LinkFixture : public ::testing::Test {
 
   std::unique_ptr<camsim::Server> camera_;
   std::vector<DeviceHandle> links_;
+  // Logs live as long as the fixture, so that links still running until
+  // TearDown never call into a log that has gone.
+  EventLog& newEvents() { return eventLogs_.emplace_back(); }
+  FrameLog& newFrames() { return frameLogs_.emplace_back(); }
+  std::deque<EventLog> eventLogs_;
+  std::deque<FrameLog> frameLogs_;
   FrameLog ignored_;  // frames a test does not look at
 };
 

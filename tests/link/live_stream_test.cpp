@@ -32,8 +32,9 @@ using LiveStream = LinkFixture;
 
 TEST_F(LiveStream, RequestsAreByteExact) {
   DeviceHandle h = link();
-  EventLog events;
-  FrameLog frames, audio;
+  EventLog& events = newEvents();
+  FrameLog& frames = newFrames();
+  FrameLog& audio = newFrames();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   ASSERT_EQ(device_net_work_startStream(h, 1, FrameLog::callback, &frames), 1);
   ASSERT_TRUE(camera_->waitForRequests(1, 5000));
@@ -52,8 +53,8 @@ TEST_F(LiveStream, ConnectsAtOnceAndDeliversWholeVideoFrames) {
   // The real timing: the first attempt must not wait for the 5 s silence.
   setLinkTiming(LinkTiming{});
   DeviceHandle h = link();
-  EventLog events;
-  FrameLog frames;
+  EventLog& events = newEvents();
+  FrameLog& frames = newFrames();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   const uint32_t start = platform::tickCount();
   ASSERT_EQ(device_net_work_startStream(h, 1, FrameLog::callback, &frames), 1);
@@ -75,7 +76,7 @@ TEST_F(LiveStream, ClosedPortFailsAndIsRetriedEveryCycle) {
   const uint16_t closedPort = camera_->port();
   camera_.reset();  // nothing listens there any more
   DeviceHandle h = linkTo("127.0.0.1", closedPort);
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 3, 5000));
@@ -109,8 +110,8 @@ TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
     camera_->pushFault(c.fault);
     const size_t before = liveRequests();
     DeviceHandle h = link();
-    EventLog events;
-    FrameLog frames;
+    EventLog& events = newEvents();
+    FrameLog& frames = newFrames();
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, 1, FrameLog::callback, &frames);
     ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 2, 5000));
@@ -144,8 +145,8 @@ TEST_F(LiveStream, RefusalsRaiseTheirEventAndSuspendTheWatchdog) {
     camera_->setVideoLoss(c.videoLoss);
     camera_->setMaxClients(c.maxClients);
     DeviceHandle h = link("viewer", c.password);
-    EventLog events;
-    FrameLog frames;
+    EventLog& events = newEvents();
+    FrameLog& frames = newFrames();
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, c.streamId, FrameLog::callback, &frames);
     ASSERT_TRUE(events.waitFor(c.event, 1, 5000));
@@ -186,8 +187,8 @@ TEST_F(LiveStream, WrongAccountWithoutEventCallbackSuspends) {
 
 TEST_F(LiveStream, StatusFramesBecomeEventsOtherTypesAreMedia) {
   DeviceHandle h = link();
-  EventLog events;
-  FrameLog frames;
+  EventLog& events = newEvents();
+  FrameLog& frames = newFrames();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &frames);
   ASSERT_TRUE(frames.waitFor(1));
@@ -229,7 +230,7 @@ TEST_F(LiveStream, TalkIsSentOnlyAfterTheLiveRequestAndCountsEveryCall) {
   auto* device = static_cast<CTcpNetDevice*>(h);
   EXPECT_EQ(device->talkSequence(), 2u);
 
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);  // the count starts again
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
@@ -263,7 +264,7 @@ TEST_F(LiveStream, TalkIsSentOnlyAfterTheLiveRequestAndCountsEveryCall) {
 TEST_F(LiveStream, TalkDuringReconnectIsDroppedAndTheSequenceSkipsIt) {
   camera_->pushFault({FaultKind::Silent, 2});
   DeviceHandle h = link();
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
@@ -292,13 +293,14 @@ TEST_F(LiveStream, AudioFlowsOnlyWhileTheVideoStreamIsActive) {
     for (int i = 0; i < 100 && !device->hostResolved(); ++i) platform::sleepMs(10);
     return device->hostResolved();
   }());
-  FrameLog audio, frames;
+  FrameLog& audio = newFrames();
+  FrameLog& frames = newFrames();
   ASSERT_EQ(device_net_work_startAudio(h, 2, FrameLog::callback, &audio), 1);
   EXPECT_TRUE(device->audioActive());
   std::this_thread::sleep_for(std::chrono::milliseconds(400));  // three blocks' worth
   EXPECT_EQ(audio.size(), 0u);
 
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &frames);
   ASSERT_TRUE(audio.waitFor(3, 3000));
@@ -322,7 +324,7 @@ TEST_F(LiveStream, StopAudioWhenOffKeepsTheStoredIdAndFailedStartsRaiseNothing) 
   camera_.reset();
   DeviceHandle h = linkTo("127.0.0.1", closedPort);
   auto* device = static_cast<CTcpNetDevice*>(h);
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   for (int i = 0; i < 100 && !device->hostResolved(); ++i) platform::sleepMs(10);
   EXPECT_EQ(device_net_work_startAudio(h, 5, FrameLog::callback, &ignored_), 0);
@@ -334,8 +336,9 @@ TEST_F(LiveStream, StopAudioWhenOffKeepsTheStoredIdAndFailedStartsRaiseNothing) 
 
 TEST_F(LiveStream, RestartingTheStreamStartsAFreshConnection) {
   DeviceHandle h = link();
-  EventLog events;
-  FrameLog first, second;
+  EventLog& events = newEvents();
+  FrameLog& first = newFrames();
+  FrameLog& second = newFrames();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &first);
   ASSERT_TRUE(first.waitFor(3));

@@ -98,7 +98,7 @@ TEST_F(LinkObject, OverlongConnectTextsAreCutInsideTheirFields) {
   links_.push_back(h);
   auto* device = static_cast<CTcpNetDevice*>(h);
   EXPECT_EQ(std::strlen(device->params().user), 63u);
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, noopFrame, nullptr);
   ASSERT_TRUE(camera_->waitForRequests(1, 5000));
@@ -108,7 +108,7 @@ TEST_F(LinkObject, OverlongConnectTextsAreCutInsideTheirFields) {
 
 TEST_F(LinkObject, UnsafeAccountTextIsNeverSent) {
   DeviceHandle h = link("viewer\r\nX-Injected: 1", "secret");
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, noopFrame, nullptr);
   ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 1, 3000));
@@ -163,7 +163,7 @@ TEST_F(LinkObject, UnresolvedNamesGateStreamsAndAudio) {
   setLinkTiming(t);
   gLookups = 0;
   DeviceHandle h = linkTo("camera.test", camera_->port());
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   EXPECT_EQ(device_net_work_startStream(h, 1, noopFrame, nullptr), 1);
   EXPECT_EQ(device_net_work_startAudio(h, 2, noopFrame, nullptr), 0);
@@ -200,8 +200,8 @@ TEST_F(LinkObject, DestroyDoesNotWaitForAHangingLookup) {
 TEST_F(LinkObject, CallsRacingWithDestroyNeverTouchADestroyedLink) {
   for (int round = 0; round < 5; ++round) {
     DeviceHandle h = link();
-    EventLog events;
-    FrameLog frames;
+    EventLog& events = newEvents();
+    FrameLog& frames = newFrames();
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, 1, FrameLog::callback, &frames);
     std::atomic<bool> go{true};
@@ -272,7 +272,7 @@ class FullListener {
 TEST_F(LinkObject, AWatchdogStuckInConnectStaysQuietAfterStop) {
   FullListener full;
   DeviceHandle h = linkTo("127.0.0.1", full.port());
-  EventLog events;
+  EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, noopFrame, nullptr);
   ASSERT_TRUE(events.waitFor(LinkEventStreamLost, 1, 2000));

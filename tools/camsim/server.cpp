@@ -94,6 +94,9 @@ bool Server::openListener() {
 
 void Server::closeListener() {
   if (listenFd_ >= 0) {
+    // The accept thread may be polling this descriptor, which keeps the socket
+    // listening past close(); shutdown stops it at once and wakes the poll.
+    ::shutdown(listenFd_, SHUT_RDWR);
     ::close(listenFd_);
     listenFd_ = -1;
   }
@@ -183,6 +186,11 @@ void Server::reapFinished() {
 }
 
 void Server::serve(std::shared_ptr<Connection> c) {
+  if (rebooting()) {
+    logLine("connection %d from %s dropped (rebooting)", c->id, c->peer.c_str());
+    c->stop();
+    return;
+  }
   c->fault = takeFault();
   logLine("connection %d from %s", c->id, c->peer.c_str());
   if (c->fault.kind == FaultKind::Drop) {
