@@ -80,10 +80,12 @@ bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& 
     const int32_t cr = std::min(dst.right - x_, width_), cb = std::min(dst.bottom - y_, height_);
     const bool flipX = mirror == Mirror::LeftRight || mirror == Mirror::Both;
     const bool flipY = mirror == Mirror::UpDown || mirror == Mirror::Both;
-    // Nearest pixel, sampled at pixel centres: a 1:1 copy is exact.
+    // Nearest pixel, sampled at pixel centres: a 1:1 copy is exact. Rows of
+    // the same width, not mirrored left to right, are a plain copy of a span.
+    const bool sameWidth = sw == dw && !flipX;
     std::vector<int32_t> columns;
-    if (cl < cr) columns.resize(static_cast<size_t>(cr - cl));
-    for (int32_t cx = cl; cx < cr; ++cx) {
+    if (cl < cr && !sameWidth) columns.resize(static_cast<size_t>(cr - cl));
+    for (int32_t cx = cl; cx < cr && !sameWidth; ++cx) {
       const int64_t dx = cx + x_ - dst.left;
       int64_t sx = (2 * dx + 1) * sw / (2 * dw);
       if (flipX) sx = sw - 1 - sx;
@@ -95,6 +97,11 @@ bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& 
       if (flipY) sy = sh - 1 - sy;
       const auto* in = reinterpret_cast<const uint32_t*>(surface.row(static_cast<int32_t>(src.top + sy)));
       uint32_t* out = pixels_.data() + static_cast<size_t>(cy) * width_;
+      if (sameWidth) {
+        if (cl < cr)
+          std::memcpy(out + cl, in + src.left + (cl + x_ - dst.left), static_cast<size_t>(cr - cl) * 4);
+        continue;
+      }
       for (int32_t cx = cl; cx < cr; ++cx) out[cx] = in[columns[static_cast<size_t>(cx - cl)]];
     }
   }
