@@ -39,6 +39,33 @@ TAVOLEN_API int32_t x_player_startlocalrecord(PlayerHandle handle, RecordStartPa
 TAVOLEN_API int32_t x_player_stoplocalrecord(PlayerHandle handle);
 TAVOLEN_API int32_t x_player_getrecordstatus(PlayerHandle handle);
 
+/* Health of one player since its creation, for viewers and benchmarks. Each
+ * count is a 32-bit word that wraps. */
+typedef struct PlayerCounters {
+  uint32_t framesIn;          /* frames handed to inputNetFrame while playing */
+  uint32_t videoQueued;       /* video frames appended to the queue */
+  uint32_t audioQueued;       /* sound blocks accepted for playback */
+  uint32_t droppedOverflow;   /* dropped at a full queue (H.264 drop mode, JPEG 20 frames) */
+  uint32_t droppedFlushed;    /* queued frames discarded to make room (key frame, JPEG rule) */
+  uint32_t droppedAudio;      /* sound blocks of a wrong length, or while sound is off */
+  uint32_t droppedUnusable;   /* taken from the queue and freed undecoded */
+  uint32_t picturesDecoded;
+  uint32_t decodeErrors;      /* rejected or damaged pictures */
+  uint32_t picturesPresented; /* pictures that reached the window */
+  uint32_t queueDepth;        /* video frames queued now */
+  uint32_t width;             /* last decoded picture */
+  uint32_t height;
+  uint32_t recordRestarts;    /* recording files restarted after a refused write */
+  uint32_t reserved[2];
+} PlayerCounters;
+
+TAVOLEN_STATIC_ASSERT(sizeof(PlayerCounters) == 64, "PlayerCounters size");
+TAVOLEN_STATIC_ASSERT(offsetof(PlayerCounters, picturesDecoded) == 28, "PlayerCounters.picturesDecoded");
+TAVOLEN_STATIC_ASSERT(offsetof(PlayerCounters, recordRestarts) == 52, "PlayerCounters.recordRestarts");
+
+/* Copies the player's counters; 0 for a null or unlisted handle or a null record. */
+TAVOLEN_API int32_t x_player_getCounters(PlayerHandle handle, PlayerCounters* counters);
+
 TAVOLEN_API DualtalkHandle x_player_createDualtalkInstance(void);
 TAVOLEN_API int32_t x_player_destroyDualtalkInstance(DualtalkHandle handle);
 TAVOLEN_API int32_t x_player_StartDualTalk(DualtalkHandle handle, TalkCallback callback, void* user);

@@ -35,15 +35,15 @@ class CWaveIn {
   static constexpr uint32_t kThreadStopWaitMs = 500;
 
   CWaveIn() = default;
-  // Stops a running capture first; waits for an abandoned capture thread,
-  // since it may still be inside the talk callback.
-  virtual ~CWaveIn();
   CWaveIn(const CWaveIn&) = delete;
   CWaveIn& operator=(const CWaveIn&) = delete;
 
   // Encodes byteCount / 2 samples and passes byteCount / 4 bytes to the talk
   // callback, if one is set. Capture thread.
   virtual void OnWaveData(const int16_t* samples, int32_t byteCount);
+  // Stops a running capture first; waits for an abandoned capture thread,
+  // since it may still be inside the talk callback.
+  virtual ~CWaveIn();
 
   // 1 when capturing (already, or now), 0 when it could not start.
   int32_t startDualTalk(TalkCallback callback, void* user);

@@ -8,6 +8,7 @@
 
 #include "platform/event.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
 
 namespace tavolen {
 
@@ -85,6 +86,7 @@ struct LanSearch::Shared {
   }
 
   void receiveLoop() {
+    platform::setCurrentThreadName(kReceiveThreadName);
     uint8_t buffer[SEARCH_DATAGRAM_MAX];
     while (stopFlag.load() == 0) {
       const auto ready = platform::waitSocketOrEvent(socket, stopEvent.fd(), kReceiveSliceMs);

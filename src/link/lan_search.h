@@ -67,6 +67,7 @@ class LanSearch {
   const SearchDestination& destination() const { return destination_; }
 
   static constexpr uint32_t kStopWaitMs = 500;
+  static constexpr const char* kReceiveThreadName = "tavolen-search";
 
  private:
   struct Shared;

@@ -1,12 +1,12 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 
 namespace tavolen::platform {
 
@@ -20,9 +20,8 @@ bool WritableFile::create(const std::string& path) {
 }
 
 bool WritableFile::append(const ConstBuffer* buffers, int count) {
-  if (fd_ < 0 || count < 0 || count > IOV_MAX) return false;
-  iovec iov[16];
-  if (count > 16) return false;
+  iovec iov[kMaxBuffers];
+  if (fd_ < 0 || count < 0 || count > kMaxBuffers) return false;
   size_t total = 0;
   for (int i = 0; i < count; ++i) {
     iov[i].iov_base = const_cast<void*>(buffers[i].data);
@@ -82,6 +81,76 @@ void WritableFile::close() {
   fd_ = -1;
   end_ = 0;
 }
+
+EntryKind entryKind(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return EntryKind::Missing;
+  return S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other;
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+Folder::~Folder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Folder::Folder(Folder&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+Folder Folder::open(const std::string& path) {
+  return Folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+Folder Folder::openChild(const std::string& name) const {
+  if (fd_ < 0) return Folder();
+  return Folder(::openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+std::vector<Folder::Entry> Folder::list() const {
+  std::vector<Entry> entries;
+  if (fd_ < 0) return entries;
+  // fdopendir takes the descriptor it is given; list through a copy.
+  const int copy = ::dup(fd_);
+  if (copy < 0) return entries;
+  DIR* dir = ::fdopendir(copy);
+  if (!dir) {
+    ::close(copy);
+    return entries;
+  }
+  ::rewinddir(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(fd_, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    entries.push_back(Entry{name, S_ISDIR(st.st_mode) ? EntryKind::Folder : EntryKind::Other,
+                            FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+bool Folder::removeFile(const std::string& name) const {
+  return fd_ >= 0 && ::unlinkat(fd_, name.c_str(), 0) == 0;
+}
+
+bool Folder::removeFolder(const std::string& name) const {
+  return fd_ >= 0 && ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool removeEmptyFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 
 int64_t fileLength(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tavolen::platform {
 
@@ -23,8 +25,9 @@ class WritableFile {
   // Creates path (or truncates an existing file) for writing; false on failure.
   bool create(const std::string& path);
   bool isOpen() const { return fd_ >= 0; }
-  // Writes every buffer, in order, at the current end; false unless all bytes
-  // went out (a partial write stays in the file: see truncate).
+  static constexpr int kMaxBuffers = 16;
+  // Writes up to kMaxBuffers buffers, in order, at the current end; false
+  // unless all bytes went out (a partial write stays in the file: see truncate).
   bool append(const ConstBuffer* buffers, int count);
   // Overwrites size bytes at offset without moving the end.
   bool writeAt(uint64_t offset, const void* data, size_t size);
@@ -40,6 +43,55 @@ class WritableFile {
   int fd_ = -1;
   uint64_t end_ = 0;
 };
+
+// What lies at path, without following a final symbolic link (a link to a
+// folder is Other).
+enum class EntryKind { Missing, Folder, Other };
+EntryKind entryKind(const std::string& path);
+
+// Identity of the entry at path (a link's own, not its target's).
+struct FileIdentity {
+  uint64_t device;
+  uint64_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> fileIdentity(const std::string& path);
+
+// A folder held open, so that what is listed and removed in it stays in that
+// folder even if a path on the way is swapped for a link meanwhile. Nothing
+// here follows a symbolic link.
+class Folder {
+ public:
+  struct Entry {
+    std::string name;
+    EntryKind kind;
+    FileIdentity id;
+  };
+
+  Folder() = default;
+  ~Folder();
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+
+  // Opens a real folder; not a link to one. isOpen() tells.
+  static Folder open(const std::string& path);
+  Folder openChild(const std::string& name) const;
+  bool isOpen() const { return fd_ >= 0; }
+  // Every entry but "." and "..".
+  std::vector<Entry> list() const;
+  // Removes a non-folder entry (a link as a link) or an empty folder.
+  bool removeFile(const std::string& name) const;
+  bool removeFolder(const std::string& name) const;
+
+ private:
+  explicit Folder(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// Removes an empty real folder (never a link); false on failure.
+bool removeEmptyFolder(const std::string& path);
 
 // Size of the file at path, or -1 when it cannot be opened.
 int64_t fileLength(const std::string& path);

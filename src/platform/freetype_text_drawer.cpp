@@ -26,8 +26,10 @@ namespace {
 // cache over instead of growing without limit.
 constexpr size_t kMaxCachedSizes = 32;
 constexpr size_t kMaxCachedGlyphs = 4096;
+constexpr size_t kMaxCachedGlyphBytes = 8 << 20;  // coverage bytes per size
 constexpr size_t kMaxCachedNames = 64;
 constexpr int32_t kDefaultCellHeight = 16;
+constexpr int32_t kMaxTextCoordinate = 1 << 24;
 
 struct FontFile {
   std::string path;
@@ -59,8 +61,11 @@ bool isCjkSerifAlias(const std::string& name) {
 class FontCatalog {
  public:
   static FontCatalog& instance() {
-    static auto* catalog = new FontCatalog;
-    return *catalog;
+    static FontCatalog catalog;
+    return catalog;
+  }
+  ~FontCatalog() {
+    if (config_) FcConfigDestroy(config_);
   }
 
   // The chosen face first, then the CJK and Latin fallbacks (no duplicates).
@@ -169,6 +174,7 @@ struct SizedFont {
   int32_t ascent = 0;
   int32_t lineHeight = 0;
   std::unordered_map<char32_t, Glyph> glyphs;
+  size_t glyphBytes = 0;
 };
 
 class FreeTypeTextDrawer final : public TextDrawer {
@@ -182,9 +188,14 @@ class FreeTypeTextDrawer final : public TextDrawer {
   }
 
   void drawText(PictureSurface& surface, const TextFont& font, std::u32string_view text,
-                const WindowRect& rect, TextAlign align, TextColour colour) override {
+                const WindowRect& requested, TextAlign align, TextColour colour) override {
     SizedFont* sized = sizedFont(font);
     if (!sized) return;
+    // Far beyond any surface, a rectangle only needs to stay far away; bounding
+    // it keeps the pen arithmetic below from overflowing.
+    auto bound = [](int32_t v) { return std::clamp(v, -kMaxTextCoordinate, kMaxTextCoordinate); };
+    const WindowRect rect{bound(requested.left), bound(requested.top), bound(requested.right),
+                          bound(requested.bottom)};
     const int32_t clipLeft = std::max(rect.left, 0), clipTop = std::max(rect.top, 0);
     const int32_t clipRight = std::min(rect.right, surface.width());
     const int32_t clipBottom = std::min(rect.bottom, surface.height());
@@ -270,7 +281,7 @@ class FreeTypeTextDrawer final : public TextDrawer {
 
   SizedFont* sizedFont(const TextFont& request) {
     const int32_t height = std::clamp(request.height, -kMaxFontPixels, kMaxFontPixels);
-    const int32_t width = std::clamp(std::abs(request.width), 0, kMaxFontPixels);
+    const int32_t width = std::abs(std::clamp(request.width, -kMaxFontPixels, kMaxFontPixels));
     const std::string key = request.faceName + '\n' + std::to_string(height) + 'x' + std::to_string(width);
     auto it = sized_.find(key);
     if (it != sized_.end()) return &it->second;
@@ -315,8 +326,8 @@ class FreeTypeTextDrawer final : public TextDrawer {
       const double avgUnits = count ? sum / count : upem / 2;
       emWidthPixels = width * upem / avgUnits;
     }
-    emPixels = std::clamp(emPixels, 1.0, 4.0 * kMaxFontPixels);
-    emWidthPixels = std::clamp(emWidthPixels, 1.0, 4.0 * kMaxFontPixels);
+    emPixels = std::clamp(emPixels, 1.0, 2.0 * kMaxFontPixels);
+    emWidthPixels = std::clamp(emWidthPixels, 1.0, 2.0 * kMaxFontPixels);
 
     SizedFont sized;
     for (FT_Face fc : chain) {
@@ -341,7 +352,10 @@ class FreeTypeTextDrawer final : public TextDrawer {
   const Glyph& glyph(SizedFont& sized, char32_t c) {
     auto it = sized.glyphs.find(c);
     if (it != sized.glyphs.end()) return it->second;
-    if (sized.glyphs.size() >= kMaxCachedGlyphs) sized.glyphs.clear();
+    if (sized.glyphs.size() >= kMaxCachedGlyphs || sized.glyphBytes >= kMaxCachedGlyphBytes) {
+      sized.glyphs.clear();
+      sized.glyphBytes = 0;
+    }
     Glyph g;
     size_t which = 0;
     FT_UInt index = 0;
@@ -368,6 +382,7 @@ class FreeTypeTextDrawer final : public TextDrawer {
         g.width = g.height = 0;
       }
     }
+    sized.glyphBytes += g.coverage.size();
     return sized.glyphs.emplace(c, std::move(g)).first->second;
   }
 

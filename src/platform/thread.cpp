@@ -24,4 +24,10 @@ std::thread startThread(std::function<void()> fn, ThreadPriority priority) {
   });
 }
 
+void setCurrentThreadName(const char* name) {
+  char shortName[16] = {};
+  for (size_t i = 0; i + 1 < sizeof shortName && name[i] != '\0'; ++i) shortName[i] = name[i];
+  (void)pthread_setname_np(pthread_self(), shortName);
+}
+
 }  // namespace tavolen::platform

@@ -12,4 +12,7 @@ enum class ThreadPriority { Normal, TimeCritical };
 // quietly stays at normal priority where the process may not have it.
 std::thread startThread(std::function<void()> fn, ThreadPriority priority = ThreadPriority::Normal);
 
+// Names the calling thread for debuggers and /proc (at most 15 bytes are kept).
+void setCurrentThreadName(const char* name);
+
 }  // namespace tavolen::platform

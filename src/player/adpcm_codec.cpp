@@ -26,14 +26,16 @@ constexpr int32_t clampIndex(int32_t v) { return v < 0 ? 0 : (v > 88 ? 88 : v); 
 struct StepTables {
   int32_t diff[89][16];
   uint8_t next[89][16];
-  int32_t step[89];
+  // ceil(2^42 / step): (d * inverse) >> 40 is exactly (4 * d) / step for
+  // every d below 2^16, because the rounding error stays below 1 / step.
+  uint64_t inverse[89];
 };
 
 constexpr StepTables makeTables() {
   StepTables t{};
   for (int index = 0; index < 89; ++index) {
     const int32_t step = kStepTable[index];
-    t.step[index] = step;
+    t.inverse[index] = ((uint64_t{1} << 42) + static_cast<uint64_t>(step) - 1) / static_cast<uint64_t>(step);
     for (int code = 0; code < 16; ++code) {
       const int m = code & 7;
       const int32_t diff = (step * m) / 4 + step / 8;
@@ -46,34 +48,29 @@ constexpr StepTables makeTables() {
 
 constexpr StepTables kTables = makeTables();
 
+// The predictor reaches the ends of its range only on the loudest sounds, so
+// these are branches the processor predicts rather than conditional moves on
+// the path from one sample to the next.
+inline int32_t clampPredicted(int32_t v) {
+  if (__builtin_expect(v > 32767, 0)) return 32767;
+  if (__builtin_expect(v < -32768, 0)) return -32768;
+  return v;
+}
+
 inline void applyCode(int32_t& predicted, int32_t& index, int code) {
-  predicted = clampSample(predicted + kTables.diff[index][code]);
+  predicted = clampPredicted(predicted + kTables.diff[index][code]);
   index = kTables.next[index][code];
 }
 
 // The code for sample s: the sign, and m = (4 * d) / step truncated and at most
-// 7, found bit by bit (exact for a 3-bit quotient, and 7 whenever it would be
-// larger) rather than by a division per sample.
+// 7, by a multiplication with the step's inverse rather than a division on the
+// path from one sample to the next.
 inline int encodeCode(int32_t s, int32_t predicted, int32_t index) {
-  int32_t d = s - predicted;
-  int sign = 0;
-  if (d < 0) {
-    sign = 8;
-    d = -d;
-  }
-  const int32_t step = kTables.step[index];
-  int32_t r = 4 * d;
-  int m = 0;
-  if (r >= 4 * step) {
-    m |= 4;
-    r -= 4 * step;
-  }
-  if (r >= 2 * step) {
-    m |= 2;
-    r -= 2 * step;
-  }
-  if (r >= step) m |= 1;
-  return sign | m;
+  const int32_t d = s - predicted;
+  const int sign = d < 0 ? 8 : 0;
+  const uint64_t magnitude = static_cast<uint64_t>(d < 0 ? -d : d);
+  const uint64_t q = (magnitude * kTables.inverse[index]) >> 40;
+  return sign | static_cast<int>(q > 7 ? 7 : q);
 }
 
 }  // namespace

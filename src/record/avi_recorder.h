@@ -6,10 +6,14 @@
 //
 // Threads: the player calls every operation under its record lock; writes come
 // from the thread that delivers frames, start and stop from the caller's
-// thread. `lock` serialises them again inside. While a file is open one storage
-// thread (storage_manager.h) measures the free space into `freeMB` and, in
-// cover mode, deletes the oldest day folder; it shares only `freeMB` and
-// `stopStorage` with the writing side.
+// thread. lock_ serialises them again inside; stopRecord holds it while it
+// joins the storage thread, which never takes it. While a file is open one
+// storage thread (storage_manager.h) measures the free space into freeMB_ and,
+// in cover mode, deletes the oldest day folder; it shares only freeMB_ and
+// stopStorage_ with the writing side.
+//
+// Files are readable at every moment while they are written: a recording cut
+// off by a crash keeps its frames (see AviWriter).
 
 #include <atomic>
 #include <cstdint>

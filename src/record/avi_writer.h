@@ -19,6 +19,7 @@
 // the writer refuses all further samples; close() still finalises what was
 // written before the failure.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>

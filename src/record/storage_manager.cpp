@@ -1,13 +1,12 @@
 #include "record/storage_manager.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/tick.h"
 #include "record/avi_recorder.h"
 
@@ -19,55 +18,63 @@ namespace {
 
 constexpr uint32_t kMeasureIntervalMs = 5000;
 constexpr uint32_t kStopCheckMs = 10;
+// Folders nested deeper than this below a day folder are left alone, which
+// bounds the recursion and the folders held open at once.
+constexpr int kMaxTreeDepth = 32;
 
-struct FileId {
-  dev_t dev;
-  ino_t ino;
+struct InUse {
+  platform::FileIdentity id;
   std::string path;
 };
 
 std::mutex inUseLock;
-std::vector<FileId> inUse;  // guarded by inUseLock
+std::vector<InUse> inUse;  // guarded by inUseLock
 
-bool isInUse(const struct stat& st) {
+bool isInUse(const platform::FileIdentity& id) {
   std::lock_guard<std::mutex> guard(inUseLock);
-  return std::any_of(inUse.begin(), inUse.end(),
-                     [&](const FileId& id) { return id.dev == st.st_dev && id.ino == st.st_ino; });
+  return std::any_of(inUse.begin(), inUse.end(), [&](const InUse& f) { return f.id == id; });
 }
 
 }  // namespace
 
 void markFileInUse(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return;
+  const std::optional<platform::FileIdentity> id = platform::fileIdentity(path);
+  if (!id) return;
   std::lock_guard<std::mutex> guard(inUseLock);
-  inUse.push_back(FileId{st.st_dev, st.st_ino, path});
+  inUse.push_back(InUse{*id, path});
 }
 
 void unmarkFileInUse(const std::string& path) {
   std::lock_guard<std::mutex> guard(inUseLock);
-  const auto it = std::find_if(inUse.begin(), inUse.end(), [&](const FileId& id) { return id.path == path; });
+  const auto it = std::find_if(inUse.begin(), inUse.end(), [&](const InUse& f) { return f.path == path; });
   if (it != inUse.end()) inUse.erase(it);
 }
 
-void deleteTree(const std::string& folder) {
-  struct stat st {};
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-  std::error_code ec;
-  std::vector<fs::path> children;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    children.push_back(it->path());
-  }
-  for (const fs::path& child : children) {
-    struct stat cst {};
-    if (lstat(child.c_str(), &cst) != 0) continue;
-    if (S_ISDIR(cst.st_mode)) {
-      deleteTree(child.string());
-    } else if (!isInUse(cst)) {
-      fs::remove(child, ec);  // a link goes as a link, its target stays
+namespace {
+
+// Empties folder, depth first. Entries are removed through the open folder,
+// so a folder swapped for a link while the pass runs is never followed.
+void deleteInside(const platform::Folder& folder, int depth) {
+  for (const platform::Folder::Entry& e : folder.list()) {
+    if (e.kind == platform::EntryKind::Folder) {
+      if (depth + 1 >= kMaxTreeDepth) continue;  // left in place, like any failure
+      const platform::Folder child = folder.openChild(e.name);
+      if (!child.isOpen()) continue;
+      deleteInside(child, depth + 1);
+      folder.removeFolder(e.name);  // fails, harmlessly, while anything is left inside
+    } else if (!isInUse(e.id)) {
+      folder.removeFile(e.name);  // a link goes as a link, its target stays
     }
   }
-  fs::remove(folder, ec);  // fails, harmlessly, while anything is left inside
+}
+
+}  // namespace
+
+void deleteTree(const std::string& folder) {
+  const platform::Folder root = platform::Folder::open(folder);
+  if (!root.isOpen()) return;
+  deleteInside(root, 0);
+  platform::removeEmptyFolder(folder);
 }
 
 std::string deleteOldestDayFolder(const std::string& recordPath, platform::Disk& disk) {
@@ -75,10 +82,9 @@ std::string deleteOldestDayFolder(const std::string& recordPath, platform::Disk&
   std::vector<std::pair<int64_t, std::string>> days;
   std::error_code ec;
   for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    struct stat st {};
     const std::string path = it->path().string();
     // Only real folders: plain files and links lying in RecordFiles stay.
-    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (platform::entryKind(path) != platform::EntryKind::Folder) continue;
     days.emplace_back(disk.creationTime(path), path);
   }
   if (days.empty()) return {};

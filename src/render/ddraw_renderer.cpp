@@ -289,8 +289,11 @@ bool CDDrawRenderer::captureRequest(const char* path, uint8_t* buffer, bool& bus
     captureRequested_ = true;
     mine = ++captureSequence_;
   }
-  if (captureDone_.wait(kCaptureWaitMs)) return true;
+  const bool signalled = captureDone_.wait(kCaptureWaitMs);
+  // The lock also orders the presenter's writes into the caller's buffer
+  // before this return, whatever the event's own ordering.
   std::lock_guard lock(captureMutex_);
+  if (signalled) return true;
   if (!captureRequested_ || captureSequence_ != mine) return true;
   captureRequested_ = false;
   capturePath_.clear();

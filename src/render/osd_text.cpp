@@ -1,5 +1,6 @@
 #include "render/osd_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -87,7 +88,11 @@ OsdPlacement osdPlacement(int32_t position, const OsdRect& r, int32_t w, int32_t
     case OsdBottomLeft: return {{5, h - 39, w - 5, h - 5}, TextAlign::Left};
     case OsdBottomRight: return {{5, h - 39, w - 5, h - 5}, TextAlign::Right};
     case OsdCentre: return {{5, h / 2 - 17, w - 5, h / 2 + 17}, TextAlign::Centre};
-    default: return {{r.left, r.top, r.right, r.bottom}, TextAlign::Left};
+    default: {
+      // Bounded so that the shifted copy's one pixel cannot overflow.
+      auto bound = [](int32_t v) { return std::clamp(v, -kMaxOsdCoordinate, kMaxOsdCoordinate); };
+      return {{bound(r.left), bound(r.top), bound(r.right), bound(r.bottom)}, TextAlign::Left};
+    }
   }
 }
 

@@ -25,6 +25,8 @@ inline constexpr int32_t kOsdWidePicture = 1000;
 inline constexpr int32_t kOsdNarrowDestination = 700;
 inline constexpr int32_t kOsdNarrowFontHeight = 36;
 inline constexpr int32_t kOsdNarrowFontWidth = 17;
+// Free rectangles are clamped to ±this many pixels (far outside any picture).
+inline constexpr int32_t kMaxOsdCoordinate = 1 << 24;
 
 // UTF-8 (at most maxBytes, stopping at a NUL) to characters; malformed bytes
 // become U+FFFD; at most kMaxOsdChars characters.

@@ -20,7 +20,8 @@ class NetnsLab {
 
   ~NetnsLab();
   // Runs argv in a new namespace with address 192.0.2.<hostByte>/24 and waits
-  // for it to print its first line. False when it did not come up.
+  // for it to print its first line (a camsim prints one once its search port is
+  // bound). False when it did not come up.
   bool addCamera(int hostByte, const std::vector<std::string>& argv);
 
  private:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "sound_rig.h"
@@ -123,6 +125,30 @@ TEST_F(WaveOutRig, FullQueueDropsTheOldestChunk) {
   for (long i = 0; i < at; ++i) ASSERT_EQ(rec[i], 0) << "at " << i;
   out.closeOutput();
   EXPECT_EQ(out.queuedChunks(), 0u);
+}
+
+// A producer keeps queuing (as a player's audio thread does) while the output
+// is opened and closed under it: nothing is refilled after a close, and the
+// queue never holds more than its bound.
+TEST_F(WaveOutRig, ChunksArriveWhileOpeningAndClosing) {
+  CWaveOut out;
+  std::atomic<bool> stop{false};
+  std::thread producer([&] {
+    const auto tone = test::glidingTone(kChunkSamples, 21);
+    while (!stop) {
+      out.queuePcm(CWaveOut::kBufferBytes, tone.data());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(out.openOutput(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_LE(out.queuedChunks(), CWaveOut::kMaxQueuedChunks);
+    EXPECT_EQ(out.closeOutput(), 1);
+  }
+  stop = true;
+  producer.join();
+  EXPECT_TRUE(test::eventually([] { return test::sinkInputCount() == 0; }));
 }
 
 TEST(WaveOutQueue, IgnoresChunksOutsideTheBounds) {

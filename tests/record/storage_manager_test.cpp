@@ -198,6 +198,23 @@ TEST_F(StorageTest, LinksAreRemovedAsLinksAndTheirTargetsStay) {
   EXPECT_EQ(deleteOldestDayFolder(dir.path(), disk), "");
 }
 
+TEST_F(StorageTest, DeletionReachesDownToABoundedDepth) {
+  struct Case {
+    int levels;
+    bool removed;
+  };
+  for (const Case c : {Case{8, true}, Case{31, true}, Case{40, false}}) {
+    SCOPED_TRACE(c.levels);
+    fs::path deep = records() / "20230701";
+    for (int i = 0; i < c.levels; ++i) deep /= "d" + std::to_string(i);
+    touch(deep / "x.avi");
+    deleteTree((records() / "20230701").string());
+    EXPECT_EQ(fs::exists(records() / "20230701"), !c.removed);
+    EXPECT_EQ(fs::exists(deep / "x.avi"), !c.removed);
+    fs::remove_all(records() / "20230701");
+  }
+}
+
 TEST(SystemDisk, AnswersForRealPaths) {
   ScratchDir dir;
   platform::Disk& disk = platform::systemDisk();

@@ -33,6 +33,10 @@ TEST(OsdPlacement, FixedPositionsAndTheFreeRectangle) {
     EXPECT_EQ(p.rect, c.rect) << c.position;
     EXPECT_EQ(p.align, c.align) << c.position;
   }
+  // Free rectangles far outside any picture are bounded, not overflowed.
+  const OsdRect extreme{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+  EXPECT_EQ(osdPlacement(0, extreme, 10, 10).rect,
+            (WindowRect{-kMaxOsdCoordinate, -kMaxOsdCoordinate, kMaxOsdCoordinate, kMaxOsdCoordinate}));
   // An odd shown height: H / 2 truncates.
   EXPECT_EQ(osdPlacement(OsdCentre, free, 100, 75).rect, (WindowRect{5, 20, 95, 54}));
 }
@@ -215,6 +219,23 @@ TEST(OsdDrawing, CropKeepsPicturePositionsButNarrowsTheArea) {
   ASSERT_FALSE(b.empty());
   EXPECT_LE(b.right, 215 - 100 + 1);
   EXPECT_GE(b.right, 215 - 100 - 20);
+}
+
+TEST(OsdDrawing, ExtremeItemValuesDrawNothingOutsideThePicture) {
+  CDDrawRenderer r;
+  OsdItem item = textItem(0, "edge");
+  item.rect = {INT32_MAX - 1, INT32_MAX - 1, INT32_MAX, INT32_MAX};
+  item.fontWidth = INT32_MIN;
+  item.fontHeight = INT32_MIN;
+  r.setOsdString(0, &item);
+  OsdItem huge = textItem(OsdCentre, "W", INT32_MAX);
+  huge.fontWidth = INT32_MAX;
+  r.setOsdString(1, &huge);
+  test::Window win(64, 48);
+  const test::Picture black = test::flatPicture(64, 48, 16);
+  ASSERT_TRUE(r.renderPicture(black.planes.data(), 64, 48, win.handle()));
+  r.present();  // the huge glyph is clipped to the picture
+  EXPECT_EQ(win.pixels().size(), 64u * 48);
 }
 
 TEST(OsdDrawing, TimeStampUsesThePictureTime) {

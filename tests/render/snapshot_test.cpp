@@ -159,5 +159,40 @@ TEST(Snapshot, SecondRequestWhileOneIsPendingIsRefused) {
   first.join();
 }
 
+// Callers change the settings while the decode thread presents: every change
+// is picked up whole by a later picture, and nothing races.
+TEST(ConcurrentSettings, SettersRunWhilePicturesArePresented) {
+  Window win(32, 24);
+  CDDrawRenderer r;
+  const Picture p = test::randomPicture(32, 24, 5);
+  {
+    Presenter presenter(r, p, win);
+    OsdItem item{};
+    item.fontHeight = 10;
+    item.position = OsdTopLeft;
+    for (int i = 0; i < 200; ++i) {
+      std::snprintf(item.text, sizeof item.text, "n%d", i);
+      r.setOsdString(i % 16, &item);
+      r.removeOsdstring((i + 5) % 16);
+      r.adjustViewArea(i % 3, 0, i % 2, 0);
+      r.setRenderEffect(i % 4);
+      r.renderActualProportion(i % 2);
+      int32_t w = 0, h = 0;
+      r.getPlayPicSize(&w, &h);
+      EXPECT_TRUE((w == 0 && h == 0) || (w == 32 && h == 24));
+      r.setPictureTime(1688465109 + i, -8);
+      if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  // The last settings hold: no crop, no effect, no text, so the copy is exact.
+  for (int i = 0; i < 16; ++i) r.removeOsdstring(i);
+  r.adjustViewArea(0, 0, 0, 0);
+  r.setRenderEffect(0);
+  r.renderActualProportion(0);
+  ASSERT_TRUE(r.renderPicture(p.planes.data(), 32, 24, win.handle()));
+  r.present();
+  EXPECT_EQ(win.pixels(), p.pixels());
+}
+
 }  // namespace
 }  // namespace tavolen

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "camera_settings.h"
+
 namespace camsim {
 
 // A live stream profile, selected by the request's streamid.
@@ -78,6 +80,7 @@ struct Config {
   std::string talkFile;   // when set, received talk is appended here (and .pcm)
   std::vector<ScheduledStatus> schedule;
   FILE* log = nullptr;  // one line per connection and request; null: quiet
+  CameraSettings camera;  // settings, SD card, LAN search answer
 };
 
 // One talk packet as received on a live connection.
@@ -139,6 +142,10 @@ class Server {
   bool addLive(Connection* c);  // false when maxClients are streaming
   void removeLive(Connection* c);
   void addService(std::unique_ptr<Service> service);
+  // Drops every live stream, and every new connection for camera.rebootDownMs;
+  // returns when the camera is back.
+  void reboot();
+  bool rebooting() const;
 
  private:
   void acceptLoop();
@@ -167,6 +174,7 @@ class Server {
   std::vector<TalkPacket> talk_;
   std::vector<std::string> log_;
   std::vector<Connection*> live_;
+  std::chrono::steady_clock::time_point rebootUntil_{};
   struct Worker {
     std::shared_ptr<Connection> connection;
     std::thread thread;

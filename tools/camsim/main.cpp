@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camsim.h"
 #include "control.h"
@@ -42,8 +43,30 @@ void usage() {
       "  --control stdin|PATH   read commands from stdin or a local socket at PATH\n"
       "  --demo [STREAMID]      also run a camera link against this camsim and print\n"
       "                         its events and a live frame counter (default stream 1)\n"
-      "  --quiet                no per-connection lines\n",
+      "  --quiet                no per-connection lines\n"
+      "  --settings-file PATH   keep the settings in PATH (loaded at start, written on set)\n"
+      "  --ddns-first           get_params lists the DDNS keys before the network keys\n"
+      "  --wifi-ap SSID,MAC,SECURITY,DBM0,DBM1,MODE   an access point of the Wi-Fi scan\n"
+      "                         (repeatable; replaces the three default ones)\n"
+      "  --reboot-down MS       how long reboot.cgi drops streams and refuses (default 1000)\n"
+      "  --record-folder DIR    SD-card recordings (files of media frames)\n"
+      "  --search               answer the LAN search on UDP 8600\n"
+      "  --search-bind ADDR     address of the UDP 8600 socket (default 0.0.0.0)\n"
+      "  --search-ip TEXT       address text in the search answer (default the --bind address)\n"
+      "  --name NAME            camera name in the search answer (default camsim)\n",
       stderr);
+}
+
+bool parseAccessPoint(const std::string& text, camsim::WifiAccessPoint& ap) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t comma; (comma = text.find(',', from)) != std::string::npos; from = comma + 1)
+    parts.push_back(text.substr(from, comma - from));
+  parts.push_back(text.substr(from));
+  if (parts.size() != 6) return false;
+  ap = camsim::WifiAccessPoint{parts[0], parts[1], std::atoi(parts[2].c_str()), parts[3], parts[4],
+                               std::atoi(parts[5].c_str())};
+  return true;
 }
 
 bool parseProfile(const std::string& text, camsim::Profile& p) {
@@ -147,6 +170,7 @@ int main(int argc, char** argv) {
     config.timeZone = static_cast<int8_t>(-parts.tm_gmtoff / 3600);
   }
   std::string control;
+  bool wifiDefaults = true;
   bool demo = false;
   int demoStream = 1;
   std::vector<camsim::Fault> queued;
@@ -219,6 +243,31 @@ int main(int argc, char** argv) {
     } else if (a == "--demo") {
       demo = true;
       if (i + 1 < argc && argv[i + 1][0] != '-') demoStream = std::atoi(argv[++i]);
+    } else if (a == "--settings-file") {
+      config.camera.settingsFile = value("--settings-file");
+    } else if (a == "--ddns-first") {
+      config.camera.ddnsFirst = true;
+    } else if (a == "--wifi-ap") {
+      camsim::WifiAccessPoint ap;
+      if (!parseAccessPoint(value("--wifi-ap"), ap)) {
+        std::fprintf(stderr, "camsim: bad access point %s\n", argv[i]);
+        return 2;
+      }
+      if (wifiDefaults) config.camera.wifiScan.clear();
+      wifiDefaults = false;
+      config.camera.wifiScan.push_back(ap);
+    } else if (a == "--reboot-down") {
+      config.camera.rebootDownMs = std::atoi(value("--reboot-down").c_str());
+    } else if (a == "--record-folder") {
+      config.camera.recordFolder = value("--record-folder");
+    } else if (a == "--search") {
+      config.camera.searchAnswer = true;
+    } else if (a == "--search-bind") {
+      config.camera.searchBind = value("--search-bind");
+    } else if (a == "--search-ip") {
+      config.camera.searchIp = value("--search-ip");
+    } else if (a == "--name") {
+      config.camera.name = value("--name");
     } else if (a == "--quiet") {
       config.log = nullptr;
     } else if (a == "--help" || a == "-h") {

@@ -41,6 +41,9 @@ class Service {
 // Each request family registers its routes and services here.
 void registerLiveStream(Router& router, Server& server);
 void registerAudioStream(Router& router, Server& server);
+void registerSettings(Router& router, Server& server);
+void registerSdCard(Router& router, Server& server);
+void registerSearchAnswer(Router& router, Server& server);
 void registerAllFamilies(Router& router, Server& server);
 
 // Shared by the stream families: true when user and pwd match the account.

@@ -20,8 +20,11 @@ bool accountMatches(const Server& server, const Request& request, const char* us
 // Order matters where two families share a path: a narrower predicate (SD-card
 // playback on livestream.cgi, say) must be registered before the live stream.
 void registerAllFamilies(Router& router, Server& server) {
+  registerSdCard(router, server);
   registerLiveStream(router, server);
   registerAudioStream(router, server);
+  registerSettings(router, server);
+  registerSearchAnswer(router, server);
 }
 
 }  // namespace camsim

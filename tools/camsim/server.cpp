@@ -186,6 +186,11 @@ void Server::reapFinished() {
 }
 
 void Server::serve(std::shared_ptr<Connection> c) {
+  if (rebooting()) {
+    logLine("connection %d from %s dropped (rebooting)", c->id, c->peer.c_str());
+    c->stop();
+    return;
+  }
   c->fault = takeFault();
   logLine("connection %d from %s", c->id, c->peer.c_str());
   if (c->fault.kind == FaultKind::Drop) {

@@ -1,0 +1,130 @@
+#pragma once
+// The JPEG stream player: a queue of at most 11 pictures paced by the 30 ms
+// timer, a display thread that decodes each picture, flips it, stretches it
+// over the whole client area of the window in an off-screen bitmap, draws the
+// on-screen text over it and hands the bitmap to the window. Sound blocks are
+// decoded at once on the caller's thread. Its snapshot is the JPEG as received.
+//
+// Threads and locks:
+// - callers: every operation; start, stop and the sound switches are
+//   serialised by control_ (never taken by the player's own threads);
+// - the link's thread: inputNetFrame (queueLock_, then the record hook);
+// - the timer thread: onTick only;
+// - the display thread: takes frames under queueLock_, draws under drawLock_,
+//   which refreshLastPicture also takes, so the two never draw at once.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/jpeg_codec.h"
+#include "player/adpcm_codec.h"
+#include "player/frame_copy.h"
+#include "player/net_stream_play.h"
+#include "player/pacing_timer.h"
+#include "player/jpeg_surface.h"
+#include "player/record_hook.h"
+#include "player/wave_out.h"
+
+namespace tavolen {
+
+// Where a JPEG player draws one text item in a W x H client area, and how it
+// aligns it there (0 left, 1 centre, 2 right).
+struct TextBand {
+  int32_t left, top, right, bottom;
+  int32_t format;
+};
+TextBand jpegTextBand(int32_t position, int32_t clientWidth, int32_t clientHeight,
+                      const OsdRect& freeRect);
+
+// "prefix" + YYYY-MM-DD hh:mm:ss of t = timestamp - timeZone * 3600, taken as
+// an unsigned 32-bit count of seconds and broken down as UTC.
+std::string osdTimeText(const char* prefix, uint32_t timestamp, int8_t timeZone);
+
+class CNetJpegStreamPlay : public CNetStreamPlay {
+ public:
+  // More than kFlushAbove queued: the queue is emptied before the new picture
+  // goes in; at kDropAt or more the picture is dropped.
+  static constexpr int kFlushAbove = 10;
+  static constexpr int kDropAt = 20;
+  static constexpr uint32_t kSnapshotWaitMs = 200;
+
+  CNetJpegStreamPlay();
+  ~CNetJpegStreamPlay() override;
+
+  int32_t startPlay() override;
+  int32_t stopPlay() override;
+  int32_t setPlayWnd(void* window) override;
+  intptr_t getPlayWnd() override;
+  int32_t refreshLastPicture() override;
+  int32_t inputNetFrame(const uint8_t* frame, int32_t length) override;
+  int32_t openSound() override;
+  int32_t closeSound() override;
+  int32_t setOsdString(int32_t index, const OsdItem* item) override;
+  int32_t removeOsdstring(int32_t index) override;
+  int32_t capturePicture(const char* fileName) override;
+  int32_t setRenderEffect(int32_t effect) override;
+  int32_t startlocalrecord(RecordStartParams params) override;
+  int32_t stoplocalrecord() override;
+  int32_t getrecordstatus() override;
+  int32_t getCounters(PlayerCounters* counters) override;
+
+ private:
+  struct Slots {
+    std::array<OsdItem, 16> items;
+    std::array<bool, 16> enabled;
+  };
+
+  static void onTick(void* self);
+  void displayLoop();
+  bool takeJpeg(MediaFrame& out);
+  void applyFlip(platform::JpegPicture& pic) const;
+  // Draws pic over the window's client area with the text items; time-stamp
+  // items use the frame's time, or the cached text when refreshing.
+  void drawPicture(const platform::JpegPicture& pic, const FrameHeader& header, bool refreshing);
+
+  std::mutex control_;
+  std::atomic<int32_t> playing_{0};
+  std::atomic<void*> window_{nullptr};
+  PacingTimer timer_;
+  std::unique_ptr<platform::Event> wake_;
+  std::thread displayThread_;
+
+  std::mutex queueLock_;
+  std::deque<MediaFrame> queue_;
+
+  std::mutex drawLock_;
+  std::vector<uint8_t> lastFrame_;  // whole frame; empty: none taken since start
+  std::string cachedTimeText_;
+  JpegSurface surface_;
+  platform::JpegCodec displayCodec_;
+  platform::JpegCodec refreshCodec_;
+
+  std::atomic<int32_t> flipMode_{0};
+  std::atomic<int32_t> picWidth_{0};
+  std::atomic<int32_t> picHeight_{0};
+
+  std::mutex slotsLock_;
+  Slots slots_{};
+
+  std::mutex snapshotLock_;
+  std::atomic<int32_t> snapshotPending_{0};
+  std::string snapshotFile_;
+  platform::Event snapshotDone_{platform::Event::Reset::Manual, false};
+
+  std::atomic<int32_t> soundOn_{0};
+  AdpcmState adpcm_;
+  CWaveOut waveOut_;
+
+  RecordHook record_{1};
+  PlayerCounterSet counters_;
+};
+
+}  // namespace tavolen
