@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "player/adpcm_codec.h"
 #include "tavolen/tavolen.h"
 
 namespace camsim {
@@ -79,6 +80,15 @@ void runDemo(Server& server, int streamId, const std::atomic<bool>& stop) {
   device_net_work_startStream(link, streamId, onFrame, &counters);
   bool audioOn = false;
 
+  // One 256-byte ADPCM block (512 samples, 64 ms) of a 1 kHz beep.
+  uint8_t talk[256];
+  {
+    int16_t pcm[512];
+    for (int i = 0; i < 512; ++i) pcm[i] = static_cast<int16_t>((i / 4) % 2 ? 6000 : -6000);
+    tavolen::AdpcmState state;
+    tavolen::adpcmEncode(state, pcm, sizeof pcm, talk);
+  }
+
   using Clock = std::chrono::steady_clock;
   auto last = Clock::now();
   uint64_t lastFrames = 0;
@@ -100,6 +110,8 @@ void runDemo(Server& server, int streamId, const std::atomic<bool>& stop) {
     std::fflush(stdout);
     last = now;
     lastFrames = frames;
+    // Say something back once a second, so the talk uplink shows in camsim's lines.
+    device_net_work_sendTalkData(link, talk, sizeof talk);
   }
   device_net_work_stopAudio(link);
   device_net_work_stopStream(link);
