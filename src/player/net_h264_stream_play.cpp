@@ -191,24 +191,28 @@ void CNetH264StreamPlay::decodeLoop() {
       std::memset(&out, 0, sizeof out);
       const int32_t rc = platform::Hi264DecAU(decoder_, frame.payload(), frame.payloadLength(), 0,
                                               &out, 0);
-      if (rc != 0 || out.error != 0) {
+      const size_t w = out.width, h = out.height;
+      const size_t lumaBytes = static_cast<size_t>(out.lumaStride) * h;
+      const size_t chromaBytes = static_cast<size_t>(out.chromaStride) * ((h + 1) / 2);
+      // A picture that would not fit the picture buffer counts as a decode
+      // error; the thread goes on with the next frame.
+      if (rc != 0 || out.error != 0 || lumaBytes + 2 * chromaBytes > kPictureBufferBytes) {
         counters_.decodeErrors.fetch_add(1);
       } else {
-        counters_.picturesDecoded.fetch_add(1);
-        const size_t w = out.width, h = out.height;
-        const size_t lumaBytes = static_cast<size_t>(out.lumaStride) * h;
-        const size_t chromaBytes = static_cast<size_t>(out.chromaStride) * ((h + 1) / 2);
-        if (lumaBytes + 2 * chromaBytes > kPictureBufferBytes) return;
         picWidth_.store(static_cast<int32_t>(w));
         picHeight_.store(static_cast<int32_t>(h));
         std::lock_guard render(renderLock_);
         renderer_.setPictureTime(static_cast<int64_t>(frame.header().timestamp),
                                  frame.header().timeZone);
+        // Counted once the picture is the last picture, so a refresh seen
+        // after the count shows it.
+        if (lastPicture_ == nullptr) counters_.picturesDecoded.fetch_add(1);
         if (lastPicture_ != nullptr) {
           uint8_t* dst = lastPicture_.get();
           std::memcpy(dst, out.luma, lumaBytes);
           std::memcpy(dst + lumaBytes, out.u, chromaBytes);
           std::memcpy(dst + lumaBytes + chromaBytes, out.v, chromaBytes);
+          counters_.picturesDecoded.fetch_add(1);
           if (renderer_.renderPicture(dst, static_cast<int>(w), static_cast<int>(h),
                                       window_.load())) {
             renderer_.present();

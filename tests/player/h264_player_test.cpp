@@ -102,6 +102,8 @@ TEST_F(H264Player, DeltasBeforeTheFirstKeyAreDiscardedAndTheKeyIsShown) {
   feedUnit(0);
   EXPECT_EQ(x_player_getListFrameNum(player), 4);
   tickUntilDecoded(1);
+  // The decode thread counts the picture before it hands it to the window.
+  ASSERT_TRUE(waitUntil([&] { return counters(player).picturesPresented >= 1; }));
   PlayerCounters c = counters(player);
   EXPECT_EQ(c.picturesDecoded, 1u);
   EXPECT_EQ(c.decodeErrors, 0u);
