@@ -74,9 +74,9 @@ std::vector<AccessUnit> splitJpeg(const uint8_t* d, size_t size) {
   return units;
 }
 
-class FileSource : public VideoSource {
+class UnitLoop : public VideoSource {
  public:
-  explicit FileSource(std::vector<AccessUnit> units) : units_(std::move(units)) {}
+  explicit UnitLoop(std::vector<AccessUnit> units) : units_(std::move(units)) {}
   bool next(AccessUnit& out) override {
     if (units_.empty()) return false;
     out = units_[index_];
@@ -90,6 +90,10 @@ class FileSource : public VideoSource {
 };
 
 }  // namespace
+
+std::unique_ptr<VideoSource> makeUnitLoop(std::vector<AccessUnit> units) {
+  return std::make_unique<UnitLoop>(std::move(units));
+}
 
 std::vector<AccessUnit> splitAnnexB(const uint8_t* d, size_t size) {
   std::vector<AccessUnit> units;
@@ -137,7 +141,7 @@ std::unique_ptr<VideoSource> makeFileSource(const std::string& path, std::string
     error = path + " holds no usable frames";
     return nullptr;
   }
-  return std::make_unique<FileSource>(std::move(units));
+  return makeUnitLoop(std::move(units));
 }
 
 }  // namespace camsim

@@ -98,21 +98,6 @@ class PatternEncoder : public VideoSource {
   int64_t count_ = 0;
 };
 
-class LoopSource : public VideoSource {
- public:
-  explicit LoopSource(std::vector<AccessUnit> units) : units_(std::move(units)) {}
-  bool next(AccessUnit& out) override {
-    if (units_.empty()) return false;
-    out = units_[index_];
-    index_ = (index_ + 1) % units_.size();
-    return true;
-  }
-
- private:
-  std::vector<AccessUnit> units_;
-  size_t index_ = 0;
-};
-
 }  // namespace
 
 std::unique_ptr<VideoSource> makePatternSource(const Profile& profile, std::string& error) {
@@ -130,7 +115,7 @@ std::unique_ptr<VideoSource> makeLoopSource(std::unique_ptr<VideoSource> source,
     error = "source gave no frames";
     return nullptr;
   }
-  return std::make_unique<LoopSource>(std::move(units));
+  return makeUnitLoop(std::move(units));
 }
 
 }  // namespace camsim

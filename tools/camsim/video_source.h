@@ -33,6 +33,9 @@ std::unique_ptr<VideoSource> makeFileSource(const std::string& path, std::string
 std::unique_ptr<VideoSource> makeLoopSource(std::unique_ptr<VideoSource> source, int count,
                                             std::string& error);
 
+// Hands out the given units in a loop, without end.
+std::unique_ptr<VideoSource> makeUnitLoop(std::vector<AccessUnit> units);
+
 // Cuts an Annex B byte stream into access units (exposed for tests).
 std::vector<AccessUnit> splitAnnexB(const uint8_t* data, size_t size);
 
