@@ -61,14 +61,6 @@ bool rebootsAfterSuccess(int32_t code) {
   return code == CommandSetNetwork || code == CommandSetUsers || code == CommandSetWifi;
 }
 
-bool isSafeRequestValue(std::string_view value) {
-  for (char c : value) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b == 0x7F) return false;
-  }
-  return true;
-}
-
 std::string fieldText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
 
 RequestLineResult formatCommandRequestLine(int32_t code, std::string_view userView, std::string_view passwordView,

@@ -33,9 +33,6 @@ enum class RequestLineResult {
   UnsafeValue,  // a value holds a control character or a space
 };
 
-// A value goes into the query string as it is, without escaping; one that
-// could end the request line or split the query must not be sent at all.
-bool isSafeRequestValue(std::string_view value);
 // The text of a fixed-width field: up to its NUL or its last byte.
 std::string fieldText(const char* field, size_t width);
 

@@ -34,6 +34,14 @@ void buildHeaderBlock(char (&block)[kHeaderBlockSize], const char* host, int32_t
   std::snprintf(block + used, sizeof block - used, "%s", hostLines);
 }
 
+bool isSafeRequestValue(std::string_view value) {
+  for (char c : value) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) return false;
+  }
+  return true;
+}
+
 bool isSafeRequestLine(const char* line) {
   const size_t n = std::strlen(line);
   static const char kPrefix[] = "GET ";
@@ -43,11 +51,7 @@ bool isSafeRequestLine(const char* line) {
   if (n < prefix + suffix + 1) return false;
   if (std::memcmp(line, kPrefix, prefix) != 0) return false;
   if (std::memcmp(line + n - suffix, kSuffix, suffix) != 0) return false;
-  for (size_t i = prefix; i < n - suffix; ++i) {
-    const unsigned char c = static_cast<unsigned char>(line[i]);
-    if (c <= 0x20 || c == 0x7F) return false;
-  }
-  return true;
+  return isSafeRequestValue(std::string_view(line + prefix, n - suffix - prefix));
 }
 
 RequestError buildRequest(char* out, size_t outSize, size_t& requestLength, const char* headerBlock,

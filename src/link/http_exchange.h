@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/socket.h"
 
@@ -43,8 +44,12 @@ RequestError buildRequest(char* out, size_t outSize, size_t& requestLength,
                           const char* headerBlock, const char* lineTemplate, ...)
     __attribute__((format(printf, 5, 6)));
 
+// A value goes into the query string as it is, without escaping; one holding
+// a space, a control character or DEL could end the request line or split the
+// query and must not be sent at all.
+bool isSafeRequestValue(std::string_view value);
 // True when the formatted line is exactly "GET <target> HTTP/1.1\r\n" with a
-// target of printable, space-free bytes.
+// target that passes isSafeRequestValue.
 bool isSafeRequestLine(const char* line);
 
 // Length of the line including "\n"; the count so far (possibly 0) when a
