@@ -9,5 +9,6 @@
 #include "tavolen/search.h"
 #include "tavolen/player.h"
 #include "tavolen/window.h"
+#include "tavolen/control.h"
 
 #endif

@@ -49,6 +49,20 @@ TAVOLEN_API int32_t tavolen_window_set_visible(TavolenWindow* window, int32_t on
 TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* buffer,
                                                int32_t bufferSize);
 
+/* Host-side input and screen, for hosts whose input does not come through
+ * SDL (the browser host, tests).
+ * tavolen_window_send_mouse: event 1 left button down, 2 right button down,
+ * 3 the second press of a left double click (its first press came as event 1),
+ * 4 left button up, 5 move; x and y in client-area pixels. Returns 1, or 0 for
+ * an unknown handle or event. When a control lives in the window, the call
+ * returns once the control has handled the event, so read_pixels shows it.
+ * tavolen_window_set_screen_size: the screen an off-screen window pretends to
+ * sit on (default 1920 x 1080); full screen covers it. 1 done, 0 failed. */
+TAVOLEN_API int32_t tavolen_window_send_mouse(TavolenWindow* window, int32_t event, int32_t x,
+                                              int32_t y);
+TAVOLEN_API int32_t tavolen_window_set_screen_size(TavolenWindow* window, int32_t width,
+                                                   int32_t height);
+
 /* Destroys the window. Returns 1, or 0 for an unknown handle. */
 TAVOLEN_API int32_t tavolen_window_destroy(TavolenWindow* window);
 
