@@ -63,6 +63,35 @@ TAVOLEN_API int32_t tavolen_window_send_mouse(TavolenWindow* window, int32_t eve
 TAVOLEN_API int32_t tavolen_window_set_screen_size(TavolenWindow* window, int32_t width,
                                                    int32_t height);
 
+/* Where the window is and what it shows, for hosts that mirror it elsewhere
+ * (the browser host). Position and size are the client area's, in screen
+ * pixels; fullScreen is 1 while a control shows it full screen. */
+typedef struct TavolenWindowState {
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+  int32_t visible;
+  int32_t fullScreen;
+  int32_t screenWidth;
+  int32_t screenHeight;
+} TavolenWindowState;
+
+TAVOLEN_STATIC_ASSERT(sizeof(TavolenWindowState) == 32, "TavolenWindowState size");
+TAVOLEN_STATIC_ASSERT(offsetof(TavolenWindowState, fullScreen) == 20, "TavolenWindowState.fullScreen");
+
+/* 1 done, 0 for an unknown handle or a NULL out. */
+TAVOLEN_API int32_t tavolen_window_get_state(TavolenWindow* window, TavolenWindowState* out);
+
+/* Called after the window's pixels or state changed, on the thread that
+ * changed them (a player's decode thread, a control's UI thread, the host's
+ * own). It should only wake the host's thread, which then reads the window;
+ * it must not call into the window or a control. NULL removes it. 1 done, 0
+ * for an unknown handle. */
+typedef void (*TavolenWindowListener)(void* user);
+TAVOLEN_API int32_t tavolen_window_set_listener(TavolenWindow* window,
+                                                TavolenWindowListener listener, void* user);
+
 /* Destroys the window. Returns 1, or 0 for an unknown handle. */
 TAVOLEN_API int32_t tavolen_window_destroy(TavolenWindow* window);
 
