@@ -45,7 +45,7 @@ std::string sensorCaption(int32_t code) {
 
 }  // namespace
 
-CameraView::CameraView(CameraViewHost& host) : host_(host) {}
+CameraView::CameraView(CameraViewHost& host) : host_(host), makePlayer_(&createListedPlayer) {}
 
 CameraView::~CameraView() {
   // The control has torn the view down already (controlDestroying); this
@@ -101,7 +101,7 @@ void CameraView::linkEvent(int32_t event, void* user) {
 void CameraView::startPlayer(int32_t kind) {
   // No process-wide picture library needs starting here (JPEG decoding has
   // no global set-up), so the view goes straight to the player.
-  player_ = createListedPlayer(kind);
+  player_ = makePlayer_(kind);
   withPlayer(player_, [&](CNetStreamPlay& p) { return p.setPlayWnd(host_.surfaceWindow()); });
   withPlayer(player_, [](CNetStreamPlay& p) { return p.startPlay(); });
 }

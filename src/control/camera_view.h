@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -127,7 +128,17 @@ class CameraView {
   // Timers 1023 and 1024.
   void onTimer(int32_t id);
 
+  // --- callbacks registered with the link and the capture (user: the view) ---
+  static int32_t liveFrame(const uint8_t* frame, int32_t length, void* user);
+  static int32_t sdFrame(const uint8_t* frame, int32_t length, void* user);
+  static void linkEvent(int32_t event, void* user);
+  static int32_t talk(const uint8_t* data, int32_t length, void* user);
+
   // --- for tests ---
+  // How players are made: kind 0 H.264, 1 JPEG; the result must be listed
+  // in the player registry. Set before the first player is made.
+  using PlayerMaker = std::function<void*(int32_t kind)>;
+  void setPlayerMaker(PlayerMaker maker) { makePlayer_ = std::move(maker); }
   const std::string& deviceTag() const { return deviceTag_; }
   bool errorShown() const { return errorShown_; }
   void* player() const { return player_.load(); }
@@ -136,12 +147,6 @@ class CameraView {
   int32_t sdPosition() const { return sdPosition_.load(); }
 
  private:
-  // Callbacks registered with the link and the capture (user value: the view).
-  static int32_t liveFrame(const uint8_t* frame, int32_t length, void* user);
-  static int32_t sdFrame(const uint8_t* frame, int32_t length, void* user);
-  static void linkEvent(int32_t event, void* user);
-  static int32_t talk(const uint8_t* data, int32_t length, void* user);
-
   int32_t onSdFrame(const uint8_t* frame, int32_t length);
   void stopTalkCapture();
   void destroyLink();
@@ -155,6 +160,7 @@ class CameraView {
                   int32_t port);
 
   CameraViewHost& host_;
+  PlayerMaker makePlayer_;
 
   std::atomic<void*> player_{nullptr};
   std::atomic<void*> link_{nullptr};
