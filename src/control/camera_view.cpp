@@ -160,10 +160,11 @@ int32_t CameraView::StopVideo() {
   if (void* link = link_.load()) {
     // A pacing wait of an SD playback would otherwise hold the link's
     // teardown for the rest of its interval.
-    sdWake_.signal();
+    beginRelease();
     withLink(link, [](CNetDevice& d) { return d.stopAudio(); });
     withLink(link, [](CNetDevice& d) { return d.stopStream(); });
     destroyLink();
+    endRelease();
   }
   if (void* player = player_.load()) {
     if (host_.windowExists()) {
@@ -312,6 +313,13 @@ void CameraView::windowDestroying() {
   // waits for the thread that is pacing.
   sdWake_.signal();
   withLink(link_, [](CNetDevice& d) { return d.record_file_stop(); });
+}
+
+void CameraView::releasePacingWait() { beginRelease(); }
+
+void CameraView::beginRelease() {
+  sdReleasing_ = 1;
+  sdWake_.signal();
 }
 
 void CameraView::controlDestroying() {

@@ -120,7 +120,7 @@ class CameraView {
   // The control's destruction: first a pacing wait is released, then (after
   // the control freed its found-camera list) the playback connection is
   // stopped and StopVideo tears the rest down.
-  void releasePacingWait() { sdWake_.signal(); }
+  void releasePacingWait();
   void controlDestroying();
 
   // --- notifications, on the UI thread ---
@@ -150,6 +150,9 @@ class CameraView {
   int32_t onSdFrame(const uint8_t* frame, int32_t length);
   void stopTalkCapture();
   void destroyLink();
+  // Ends a pacing wait and lets none begin until endRelease.
+  void beginRelease();
+  void endRelease() { sdReleasing_ = 0; }
   void destroyPlayer();
   void sendOsdSlots();
   void showAlarm(int32_t slot, int32_t timer, std::string_view caption);
@@ -175,6 +178,9 @@ class CameraView {
   // SD playback (shared with the playback thread).
   std::atomic<int32_t> sdAwaitKeyFrame_{0};
   std::atomic<int32_t> sdStopping_{0};
+  // Set while a stop tears the playback link down: a frame the link still
+  // delivers meanwhile must not begin a wait that nobody would end early.
+  std::atomic<int32_t> sdReleasing_{0};
   std::atomic<int32_t> sdPosition_{0};
   std::atomic<uint32_t> sdLastSecond_{0};
   std::atomic<uint32_t> sdLastMilliseconds_{0};

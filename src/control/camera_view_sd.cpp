@@ -31,11 +31,12 @@ int32_t CameraView::SdRecordFilePlay(std::string_view user, std::string_view pwd
 }
 
 int32_t CameraView::SdRecordFileStop() {
-  sdWake_.signal();
+  beginRelease();
   if (link_) {
     withLink(link_, [](CNetDevice& d) { return d.record_file_stop(); });
     destroyLink();
   }
+  endRelease();
   if (player_) {
     withPlayer(player_, [](CNetStreamPlay& p) { return p.closeSound(); });
     destroyPlayer();
@@ -73,7 +74,7 @@ int32_t CameraView::onSdFrame(const uint8_t* frame, int32_t length) {
   sdPosition_ += length;
   host_.postToUi([this] { onUiMessage(UiMessage::SdPosition, 0); });
 
-  if (sdStopping_ || header.frameType == FRAME_AUDIO_ADPCM) return result;
+  if (sdStopping_ || sdReleasing_ || header.frameType == FRAME_AUDIO_ADPCM) return result;
   const uint32_t lastSecond = sdLastSecond_;
   if (lastSecond != 0) {
     const int64_t delay =

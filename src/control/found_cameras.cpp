@@ -11,6 +11,8 @@ namespace tavolen {
 
 namespace {
 
+constexpr int kOpenTries = 4;
+
 // Event texts are at most 256 characters with their terminator.
 constexpr size_t kEventTextUnits = 255;
 
@@ -44,7 +46,10 @@ class SearchShare {
         listeners_.push_back(listener);
     }
     std::lock_guard guard(lifeLock_);
-    if (lanSearchLocalPort() == 0) lanSearchInitialization();
+    // Missing (shut down from outside), or its random port was taken: each
+    // try draws another port.
+    for (int tries = 0; tries < kOpenTries && lanSearchLocalPort() == 0; ++tries)
+      lanSearchInitialization();
     lanSearchSearch(&SearchShare::answer, nullptr);
   }
 

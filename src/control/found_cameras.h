@@ -5,7 +5,8 @@
 // The search socket is set up when the first control is made and shut down
 // when the last one goes (a use count), so destroying one of two controls
 // leaves the other a working search; a search socket shut down from outside
-// (device_broadcast_unInitialization) is made again by the next search.
+// (device_broadcast_unInitialization), or one whose random port was taken,
+// is made again by the next search.
 // Every control that has searched hears every answer from then on: the
 // answers to one control's request are cameras on the same network for all.
 //

@@ -45,6 +45,12 @@ class FakeClock : public tavolen::ControlClock {
   }
   bool waitEvent(tavolen::platform::Event& event, uint32_t ms) override {
     Waits mode;
+    std::function<void()> hook;
+    {
+      std::lock_guard g(m_);
+      hook = onWait_;
+    }
+    if (hook) hook();
     {
       std::lock_guard g(m_);
       waits_.push_back(ms);
@@ -73,6 +79,11 @@ class FakeClock : public tavolen::ControlClock {
   void setLocalTime(tavolen::platform::LocalTime t) {
     std::lock_guard g(m_);
     local_ = t;
+  }
+  // Runs on the waiting thread before each pacing wait.
+  void setOnWait(std::function<void()> hook) {
+    std::lock_guard g(m_);
+    onWait_ = std::move(hook);
   }
   void setWaits(Waits mode) {
     std::lock_guard g(m_);
@@ -104,6 +115,7 @@ class FakeClock : public tavolen::ControlClock {
   std::condition_variable changed_;
   tavolen::platform::LocalTime local_{2024, 3, 5, 14, 7, 9, 42};
   Waits mode_ = Waits::ReturnAtOnce;
+  std::function<void()> onWait_;
   std::vector<uint32_t> waits_;
   int waiting_ = 0;
 };

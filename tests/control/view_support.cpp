@@ -106,7 +106,9 @@ camsim::Config ViewFixture::cameraConfig() {
 }
 
 void ViewFixture::SetUp() {
-  camera = std::make_unique<camsim::Server>(cameraConfig());
+  camsim::Config config = cameraConfig();
+  configure(config);
+  camera = std::make_unique<camsim::Server>(config);
   ASSERT_TRUE(camera->start());
   control = createControl(log, clock);
   window = tavolen_window_create_offscreen(320, 240);

@@ -119,6 +119,8 @@ Pixels readPixels(TavolenWindow* window, int32_t width, int32_t height);
 class ViewFixture : public ::testing::Test {
  protected:
   static camsim::Config cameraConfig();
+  // Lets a suite change the camera before it starts.
+  virtual void configure(camsim::Config&) {}
   void SetUp() override;
   void TearDown() override;
   tavolen::CTavolenCtrl& ctrl() { return *static_cast<tavolen::CTavolenCtrl*>(static_cast<void*>(control)); }
