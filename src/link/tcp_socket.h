@@ -85,6 +85,7 @@ class CTcpSocket {
   bool receiveStep(platform::SocketHandle s, const StopCheck& stop);
   void closeFromReceiveThread(platform::SocketHandle s);
   void joinReceiveThread();
+  void closeUnderSendLock(platform::SocketHandle s);
 
   std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
   char host_[128] = {};
