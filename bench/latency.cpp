@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "platform/video_window.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "view_rig.h"
 
 namespace {

@@ -29,7 +29,7 @@ namespace tavolen {
 // A talk packet is built in a 4096-byte buffer: 32 header bytes and at most
 // this much payload. Longer talk data goes out as several packets.
 inline constexpr int32_t kTalkPacketSize = 4096;
-inline constexpr int32_t kMaxTalkPayload = kTalkPacketSize - 32;
+inline constexpr int32_t kMaxTalkPayload = kTalkPacketSize - FRAME_HEADER_SIZE;
 
 class CTcpNetDevice : public CNetDevice {
  public:

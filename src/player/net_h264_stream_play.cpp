@@ -106,7 +106,7 @@ int32_t CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   record_.onFrame(frame, picWidth_.load(), picHeight_.load());
   if (!playing_.load()) return 0;
   counters_.framesIn.fetch_add(1);
-  const FrameHeader h = readHeader(frame);
+  const FrameHeader h = parseFrameHeader(frame);
   if (h.frameType == FRAME_AUDIO_ADPCM || h.frameType == FRAME_AUDIO_ALAW) {
     if (isValidAudioBlock(h.frameType, h.payloadLength) && soundOn_.load()) {
       MediaFrame copy = copyFrame(frame, length);

@@ -107,7 +107,7 @@ int32_t CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   record_.onFrame(frame, picWidth_.load(), picHeight_.load());
   if (!playing_.load()) return 0;
   counters_.framesIn.fetch_add(1);
-  const FrameHeader h = readHeader(frame);
+  const FrameHeader h = parseFrameHeader(frame);
   if (h.frameType == FRAME_AUDIO_ADPCM) {
     if (h.payloadLength == ADPCM_BLOCK_BYTES && soundOn_.load()) {
       // Every block decodes from the reset state, so a state of its own per
@@ -242,7 +242,7 @@ void CNetJpegStreamPlay::drawPicture(const platform::JpegPicture& pic, const Fra
 int32_t CNetJpegStreamPlay::refreshLastPicture() {
   std::lock_guard draw(drawLock_);
   if (lastFrame_.size() < FRAME_HEADER_SIZE) return 0;
-  const FrameHeader header = readHeader(lastFrame_.data());
+  const FrameHeader header = parseFrameHeader(lastFrame_.data());
   if (header.payloadLength == 0) return 0;
   platform::JpegPicture pic;
   refreshCodec_.decode(lastFrame_.data() + FRAME_HEADER_SIZE, header.payloadLength, pic);
