@@ -21,7 +21,15 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectParams& params)
   // it inside a hanging lookup.
   resolver_ = platform::startThread(
       [state = state_, done = resolverDone_] { resolverMain(state, done); });
-  commands_.start();
+  try {
+    commands_.start();
+  } catch (...) {
+    // No destructor runs for a link that was never made: the resolver is
+    // told to end and left to do so on its own references.
+    state_->resolverStop = 1;
+    resolver_.detach();
+    throw;
+  }
 }
 
 CTcpNetDevice::~CTcpNetDevice() {

@@ -7,6 +7,9 @@
 // Threads: the operations may be called from any thread, but callbacks must not
 // call stopStream, stopAudio or destroy on their own link. Events come from the
 // watchdog and the video receive thread; frames from the receive threads.
+// Destroy: the handle list calls cancel() before it waits for the calls in
+// flight; this link does not override it yet, so a call inside a connect
+// (startAudio, record_file_start) runs to its connect wait first.
 // Locks: the stream lock (startStream/stopStream), the audio lock
 // (startAudio/stopAudio, held across the audio connect and send), the session
 // lock (only to read or swap the current session) and each socket's send lock.

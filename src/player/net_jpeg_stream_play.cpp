@@ -58,6 +58,7 @@ void CNetJpegStreamPlay::onTick(void* self) {
 int32_t CNetJpegStreamPlay::startPlay() {
   std::lock_guard control(control_);
   if (playing_.load()) return 1;
+  auto wake = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
   playing_.store(1);
   {
     std::lock_guard draw(drawLock_);
@@ -65,10 +66,18 @@ int32_t CNetJpegStreamPlay::startPlay() {
   }
   picWidth_.store(0);
   picHeight_.store(0);
-  wake_ = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
-  startPacingTimer(timer_, this, &CNetJpegStreamPlay::onTick);
-  displayThread_ = platform::startThread([this] { displayLoop(); },
-                                         platform::ThreadPriority::TimeCritical);
+  wake_ = std::move(wake);
+  try {
+    startPacingTimer(timer_, this, &CNetJpegStreamPlay::onTick);
+    displayThread_ = platform::startThread([this] { displayLoop(); },
+                                           platform::ThreadPriority::TimeCritical);
+  } catch (...) {
+    // Nothing started but the timer: the player stays stopped as it was.
+    stopPacingTimer(timer_);
+    playing_.store(0);
+    wake_.reset();
+    throw;
+  }
   return 1;
 }
 
@@ -249,7 +258,7 @@ int32_t CNetJpegStreamPlay::refreshLastPicture() {
   picWidth_.store(pic.width);
   picHeight_.store(pic.height);
   applyFlip(pic);
-  if (platform::lookupWindow(window_.load()) == nullptr) return 0;
+  if (platform::windowHandles().share(window_.load()) == nullptr) return 0;
   drawPicture(pic, header, true);
   return 1;
 }
