@@ -45,7 +45,7 @@ std::string sensorCaption(int32_t code) {
 
 }  // namespace
 
-CameraView::CameraView(CameraViewHost& host) : host_(host), makePlayer_(&createListedPlayer) {}
+CameraView::CameraView(CameraViewHost& host) : host_(host), makePlayer_(&createViewPlayer) {}
 
 CameraView::~CameraView() {
   // The control has torn the view down already (controlDestroying); this
@@ -113,7 +113,7 @@ void CameraView::createLink(std::string_view user, std::string_view pwd, std::st
   copyUtf8Field(params.password, sizeof params.password, pwd);
   copyUtf8Field(params.host, sizeof params.host, host);
   params.port = port;
-  link_ = createListedLink(params);
+  link_ = createViewLink(params);
   withLink(link_, [&](CNetDevice& d) { return d.set_event_callback(&CameraView::linkEvent, this); });
 }
 
@@ -139,14 +139,21 @@ void CameraView::stopTalkCapture() {
   talkCapture_.reset();
 }
 
+// A destroy that throws has still unlisted and released its object.
 void CameraView::destroyLink() {
   void* link = link_.exchange(nullptr);
-  destroyListedLink(link);
+  try {
+    destroyListedLink(link);
+  } catch (...) {
+  }
 }
 
 void CameraView::destroyPlayer() {
   void* player = player_.exchange(nullptr);
-  destroyListedPlayer(player);
+  try {
+    PlayerRegistry::instance().destroy(player);
+  } catch (...) {
+  }
 }
 
 void CameraView::setState(int32_t ControlProperties::*field, int32_t value) {

@@ -1,30 +1,21 @@
 #include "control/link_player_calls.h"
 
-#include <new>
-
-#include "link/tcp_net_device.h"
-
 namespace tavolen {
 
-void* createListedLink(const DeviceConnectParams& params) {
+void* createViewLink(const DeviceConnectParams& params) {
   try {
-    CNetDevice* device = new CTcpNetDevice(params);
-    DeviceList::instance().add(device);
-    return device;
+    return createListedLink(params);
   } catch (...) {
     return nullptr;  // a thread or memory the link could not get
   }
 }
 
-void destroyListedLink(void* handle) {
-  CNetDevice* device = DeviceList::instance().remove(handle);
-  if (!device) return;
-  device->stopStream();
-  delete device;
+void* createViewPlayer(int32_t kind) {
+  try {
+    return PlayerRegistry::instance().create(kind);
+  } catch (...) {
+    return nullptr;
+  }
 }
-
-void* createListedPlayer(int32_t kind) { return PlayerRegistry::instance().create(kind); }
-
-void destroyListedPlayer(void* handle) { PlayerRegistry::instance().destroy(handle); }
 
 }  // namespace tavolen

@@ -17,9 +17,13 @@ CTavolenCtrl::CTavolenCtrl(TavolenEventSink sink, void* user, ControlClock& cloc
       view_(*this),
       found_(*this) {}
 
+void CTavolenCtrl::cancel() {
+  if (folderDialog_) folderDialog_->cancel();
+}
+
 CTavolenCtrl::~CTavolenCtrl() {
   // A chooser left open would hold the UI thread, and with it this teardown.
-  if (folderDialog_) folderDialog_->cancel();
+  cancel();
   ui_.call([this] { teardown(); });
   ui_.stop();
 }
@@ -32,7 +36,7 @@ void CTavolenCtrl::teardown() {
 }
 
 bool CTavolenCtrl::createWindow(TavolenWindow* window) {
-  if (window_ || !platform::lookupWindow(window)) return false;
+  if (window_ || !platform::windowHandles().share(window)) return false;
   window_ = window;
   view_.windowCreated();
   settings_.emplace(SettingsFile::locate());

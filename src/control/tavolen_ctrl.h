@@ -43,6 +43,9 @@ class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
   CTavolenCtrl& operator=(const CTavolenCtrl&) = delete;
 
   UiThread& ui() { return ui_; }
+  // Any thread: ends a folder chooser the UI thread is waiting in (the
+  // control is going away).
+  void cancel();
 
   // --- UI thread ---
   // The container activates the control in a host window. False when a

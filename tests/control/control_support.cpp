@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "control/control_registry.h"
+#include "control/control_list.h"
 #include "control/tavolen_ctrl.h"
 #include "control/utf_text.h"
 
@@ -142,8 +142,8 @@ void flush(TavolenControl* c) {
 }
 
 TavolenControl* createControl(EventLog& log, tavolen::ControlClock& clock) {
-  return static_cast<TavolenControl*>(tavolen::ControlRegistry::instance().add(
-      std::make_unique<tavolen::CTavolenCtrl>(&EventLog::sink, &log, clock)));
+  return static_cast<TavolenControl*>(tavolen::controlList().add(
+      std::make_shared<tavolen::CTavolenCtrl>(&EventLog::sink, &log, clock)));
 }
 
 }  // namespace ctltest

@@ -202,7 +202,7 @@ TEST_F(ViewFixture, LongTextsAreCutAtCharacterBoundaries) {
   void* handle = nullptr;
   ctrl().ui().call([&] { handle = ctrl().view().link(); });
   {
-    tavolen::DeviceList::Ref link = tavolen::DeviceList::instance().acquire(handle);
+    tavolen::DeviceList::Pin link = tavolen::deviceList().find(handle);
     ASSERT_TRUE(link);
     EXPECT_EQ(std::string(link->params().user), std::string(62, 'u'));
     EXPECT_EQ(std::string(link->params().host), "127.0.0.1");
@@ -228,7 +228,7 @@ TEST(DeviceTag, ReplacesSlashColonAndDot) {
   std::string host;
   ctrl.ui().call([&] {
     tag = ctrl.view().deviceTag();
-    tavolen::DeviceList::Ref link = tavolen::DeviceList::instance().acquire(ctrl.view().link());
+    tavolen::DeviceList::Pin link = tavolen::deviceList().find(ctrl.view().link());
     if (link) host = link->params().host;
   });
   EXPECT_EQ(tag, "10_0_0_7_81_live");

@@ -48,13 +48,12 @@ void PlayerNotes::clear() {
 void notePlayersOf(tavolen::CTavolenCtrl& control, PlayerNotes& notes) {
   control.ui().call([&] {
     control.view().setPlayerMaker([&notes](int32_t kind) -> void* {
-      tavolen::CNetStreamPlay* p = nullptr;
-      if (kind == 0) p = new NotingPlayer<tavolen::CNetH264StreamPlay>(notes);
-      if (kind == 1) p = new NotingPlayer<tavolen::CNetJpegStreamPlay>(notes);
+      std::shared_ptr<tavolen::CNetStreamPlay> p;
+      if (kind == 0) p = std::make_shared<NotingPlayer<tavolen::CNetH264StreamPlay>>(notes);
+      if (kind == 1) p = std::make_shared<NotingPlayer<tavolen::CNetJpegStreamPlay>>(notes);
       if (!p) return nullptr;
       notes.madePlayer(kind);
-      tavolen::PlayerRegistry::instance().add(p);
-      return p;
+      return tavolen::PlayerRegistry::instance().add(std::move(p));
     });
   });
 }
