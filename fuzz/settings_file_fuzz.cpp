@@ -6,20 +6,7 @@
 #include <string_view>
 
 #include "control/profile_file.h"
-
-namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-    const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
+#include "control/utf_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size < 65536 ? size : 65536);
@@ -32,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Other keys, of this section and of others, read as before.
   for (const char* section : {"PATH", "path", "OTHER", ""})
     for (const char* key : {"SETPATH", "COVER", "x", "FILELEN"}) {
-      if (sameName(section, "PATH") && sameName(key, "FILELEN")) continue;
+      if (tavolen::sameNameIgnoringCase(section, "PATH") && tavolen::sameNameIgnoringCase(key, "FILELEN")) continue;
       if (tavolen::findProfileValue(text, section, key) != tavolen::findProfileValue(written, section, key))
         __builtin_trap();
     }

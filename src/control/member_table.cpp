@@ -1,6 +1,7 @@
 #include "control/member_table.h"
 
 #include "control/tavolen_ctrl.h"
+#include "control/utf_text.h"
 
 namespace tavolen {
 
@@ -96,15 +97,6 @@ const std::vector<Member>& table() {
   return members;
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 }  // namespace
 
 std::span<const Member> memberTable() { return table(); }
@@ -117,7 +109,7 @@ const Member* findDispatchMember(int32_t dispid) {
 
 int32_t dispidOfName(std::string_view name) {
   for (const Member& m : table())
-    if (m.kind != MemberKind::Event && sameName(m.name, name)) return m.dispid;
+    if (m.kind != MemberKind::Event && sameNameIgnoringCase(m.name, name)) return m.dispid;
   return -1;
 }
 

@@ -17,15 +17,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 struct Line {
   enum class Kind { Blank, Section, Key };
   size_t begin = 0;  // first byte of the line
@@ -69,7 +60,7 @@ std::vector<Line> splitLines(std::string_view text) {
 // Index of the first section header of that name, or -1.
 ptrdiff_t findSection(const std::vector<Line>& lines, std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].kind == Line::Kind::Section && sameName(lines[i].name, section))
+    if (lines[i].kind == Line::Kind::Section && sameNameIgnoringCase(lines[i].name, section))
       return static_cast<ptrdiff_t>(i);
   return -1;
 }
@@ -95,7 +86,7 @@ std::optional<std::string> findProfileValue(std::string_view text, std::string_v
   if (s < 0) return std::nullopt;
   for (size_t i = static_cast<size_t>(s) + 1; i < lines.size(); ++i) {
     if (lines[i].kind == Line::Kind::Section) break;
-    if (lines[i].kind != Line::Kind::Key || !sameName(lines[i].name, key)) continue;
+    if (lines[i].kind != Line::Kind::Key || !sameNameIgnoringCase(lines[i].name, key)) continue;
     std::string_view v = lines[i].value;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
@@ -124,7 +115,7 @@ std::string setProfileValue(std::string_view text, std::string_view section, std
   for (size_t i = static_cast<size_t>(s) + 1; i < lines.size(); ++i) {
     const Line& line = lines[i];
     if (line.kind == Line::Kind::Section) break;
-    if (line.kind == Line::Kind::Key && sameName(line.name, key)) {
+    if (line.kind == Line::Kind::Key && sameNameIgnoringCase(line.name, key)) {
       out.assign(text.substr(0, line.begin));
       out.append(line.name).append("=").append(value);
       out.append(text.substr(line.end));

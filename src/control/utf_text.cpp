@@ -123,6 +123,14 @@ size_t copyUtf8Field(char* field, size_t size, std::string_view text) {
   return cut.size();
 }
 
+bool sameNameIgnoringCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
 std::string_view fieldText(const char* field, size_t size) {
   const void* nul = std::memchr(field, 0, size);
   return {field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : size};

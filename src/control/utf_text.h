@@ -30,6 +30,10 @@ std::string_view cutUtf8(std::string_view text, size_t maxBytes);
 // terminating zero always remains. Returns the bytes copied.
 size_t copyUtf8Field(char* field, size_t size, std::string_view text);
 
+// Names compared as automation and the profile functions compare them:
+// ASCII letters without regard to case, every other byte as it is.
+bool sameNameIgnoringCase(std::string_view a, std::string_view b);
+
 // The text of a zero-terminated field (stops at the first NUL or at size).
 std::string_view fieldText(const char* field, size_t size);
 
