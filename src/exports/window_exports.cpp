@@ -1,12 +1,15 @@
 // The video window C functions: thin calls over the window handle registry.
 #include "tavolen/window.h"
 
+#include <type_traits>
+
 #include "platform/sdl_window.h"
 #include "platform/video_window.h"
 
 using tavolen::platform::lookupWindow;
 
 static_assert(TAVOLEN_WINDOW_MAX_SIDE == tavolen::platform::kMaxWindowSide);
+static_assert(std::is_same_v<TavolenWindowListener, tavolen::platform::WindowListener>);
 
 extern "C" {
 
@@ -46,6 +49,34 @@ TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* b
   auto w = lookupWindow(window);
   if (!w || bufferSize <= 0) return 0;
   return static_cast<int32_t>(w->readPixels(buffer, static_cast<size_t>(bufferSize)));
+}
+
+TAVOLEN_API int32_t tavolen_window_send_mouse(TavolenWindow* window, int32_t event, int32_t x,
+                                              int32_t y) {
+  if (event < 1 || event > 5) return 0;
+  auto w = lookupWindow(window);
+  return w && w->sendMouse(static_cast<tavolen::platform::MouseEvent>(event), x, y) ? 1 : 0;
+}
+
+TAVOLEN_API int32_t tavolen_window_set_screen_size(TavolenWindow* window, int32_t width,
+                                                   int32_t height) {
+  auto w = lookupWindow(window);
+  return w && w->setScreenSize(width, height) ? 1 : 0;
+}
+
+TAVOLEN_API int32_t tavolen_window_get_state(TavolenWindow* window, TavolenWindowState* out) {
+  auto w = lookupWindow(window);
+  if (!w || !out) return 0;
+  const tavolen::platform::WindowState s = w->state();
+  *out = {s.rect.left,        s.rect.top,         s.rect.width(),    s.rect.height(),
+          s.visible ? 1 : 0, s.fullScreen ? 1 : 0, s.screen.width, s.screen.height};
+  return 1;
+}
+
+TAVOLEN_API int32_t tavolen_window_set_listener(TavolenWindow* window,
+                                                TavolenWindowListener listener, void* user) {
+  auto w = lookupWindow(window);
+  return w && w->setListener(listener, user) ? 1 : 0;
 }
 
 TAVOLEN_API int32_t tavolen_window_destroy(TavolenWindow* window) {
