@@ -253,6 +253,9 @@ class SdlWindow final : public CanvasWindow {
 
 std::shared_ptr<VideoWindow> createSdlWindow(const std::string& title, int32_t width, int32_t height) {
   if (width < 1 || height < 1 || width > kMaxWindowSide || height > kMaxWindowSide) return nullptr;
+  // The picture is a plain memory blit: SDL's own window framebuffer, not a
+  // GL texture (which would make SDL recreate the window at the first show).
+  SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return nullptr;
   SDL_Window* w = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                    width, height, SDL_WINDOW_RESIZABLE);
