@@ -30,7 +30,7 @@ CVideoViewDlg::~CVideoViewDlg() { destroy(); }
 
 bool CVideoViewDlg::create(VideoViewOwner* owner, void* hostWindow) {
   if (window_ || !owner) return false;
-  auto window = platform::lookupWindow(hostWindow);
+  auto window = platform::windowHandles().share(hostWindow);
   if (!window) return false;
   const platform::WindowSize size = window->clientSize();
   auto surface = platform::createChildWindow(
@@ -39,7 +39,7 @@ bool CVideoViewDlg::create(VideoViewOwner* owner, void* hostWindow) {
   if (!surface) return false;
   window_ = std::move(window);
   surface_ = surface;
-  surfaceHandle_ = platform::registerWindow(std::move(surface));
+  surfaceHandle_ = platform::windowHandles().add(std::move(surface));
   owner_ = owner;
   ready_ = 1;
   paint();
@@ -48,8 +48,10 @@ bool CVideoViewDlg::create(VideoViewOwner* owner, void* hostWindow) {
 
 void CVideoViewDlg::destroy() {
   if (!window_) return;
-  platform::unregisterWindow(surfaceHandle_);
-  surface_->close();
+  // The table's cancel step closes the surface: a player still holding it
+  // draws nothing from then on. (Refused only inside a call on the surface's
+  // own handle; it is closed all the same.)
+  if (!platform::windowHandles().remove(surfaceHandle_)) surface_->close();
   // The host's window was only lent: it goes back to its place in the host.
   window_->setFullScreen(false);
   surfaceHandle_ = nullptr;

@@ -157,18 +157,10 @@ bool ChildWindow::setVisible(bool on) {
   return true;
 }
 
-bool ChildWindow::sendMouse(MouseEvent event, int32_t x, int32_t y) {
-  WindowRect rect;
-  {
-    std::lock_guard lock(parent_->mutex_);
-    if (goneLocked()) return false;
-    rect = rect_;
-  }
-  // Clicks on the picture belong to the window around it.
-  const int64_t px = int64_t{x} + rect.left, py = int64_t{y} + rect.top;
-  if (px < INT32_MIN || px > INT32_MAX || py < INT32_MIN || py > INT32_MAX) return false;
-  return parent_->sendMouse(event, static_cast<int32_t>(px), static_cast<int32_t>(py));
-}
+// Hosts send their input to the top-level window: a child takes none (a
+// child's handle is the control's own, and a call on it that waited for the
+// control could hold up the control's removal of that very handle).
+bool ChildWindow::sendMouse(MouseEvent, int32_t, int32_t) { return false; }
 
 bool ChildWindow::setScreenSize(int32_t, int32_t) { return false; }
 

@@ -35,6 +35,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/handle_table.h"
 #include "platform/window_observer.h"
 
 namespace tavolen::platform {
@@ -161,8 +162,9 @@ class VideoWindow {
   virtual bool setPosition(int32_t x, int32_t y) = 0;
   // Tells the observer (Shown or Hidden) when visibility changed.
   virtual bool setVisible(bool on) = 0;
-  // A mouse event at client pixel (x, y) for the observer. A child passes it
-  // to its parent, as clicks on the picture are clicks on the window.
+  // A mouse event at client pixel (x, y) for the observer. False for child
+  // windows: input goes to the top-level window, whose client area includes
+  // its children's.
   virtual bool sendMouse(MouseEvent event, int32_t x, int32_t y) = 0;
   // The screen full screen covers (kMinScreenSide..kMaxWindowSide each).
   // False for child windows and for windows that report a real display.
@@ -206,14 +208,12 @@ std::shared_ptr<VideoWindow> createOffscreenWindow(int32_t width, int32_t height
 std::shared_ptr<VideoWindow> createChildWindow(const std::shared_ptr<VideoWindow>& parent,
                                                const WindowRect& rect);
 
-// --- handle registry ---
-// Lists the window and returns its handle (the object's address).
-void* registerWindow(std::shared_ptr<VideoWindow> window);
-// Removes the handle from the list; false when it was not listed. The object
-// itself lives on until the last drawing call that looked it up has returned.
-bool unregisterWindow(const void* handle);
-// The listed window behind a handle, or null (null handle, never listed, or
-// already destroyed).
-std::shared_ptr<VideoWindow> lookupWindow(const void* handle);
+// --- handle table ---
+// Window handles (TavolenWindow*) follow the rule of platform/handle_table.h.
+// The cancel step closes the window, so from a destroy on every drawing call
+// fails. Players keep a shared reference (share()) from one picture to the
+// next and hold no pin, so a destroy never waits for them.
+using WindowTable = HandleTable<VideoWindow>;
+WindowTable& windowHandles();
 
 }  // namespace tavolen::platform

@@ -74,7 +74,7 @@ class SurfacePlayer : public ::testing::Test {
     // The host window is one pixel wider than the picture on each side, so the
     // surface is exactly the picture's size.
     host = tavolen_window_create_offscreen(kW + 2, kH + 2);
-    platform::lookupWindow(host)->setObserver(std::make_shared<Forwarder>(dlg));
+    platform::windowHandles().share(host)->setObserver(std::make_shared<Forwarder>(dlg));
     owner.dlg = &dlg;
     ASSERT_TRUE(dlg.create(&owner, host));
     owner.player = x_player_createPlayInstance(0);

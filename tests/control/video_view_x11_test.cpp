@@ -63,7 +63,7 @@ class VideoViewOnX : public ::testing::Test {
     host = tavolen_window_create_sdl(title.c_str(), 240, 180);
     ASSERT_NE(host, nullptr);
     ASSERT_EQ(tavolen_window_set_position(host, 200, 150), 1);
-    platform::lookupWindow(host)->setObserver(std::make_shared<Forwarder>(dlg));
+    platform::windowHandles().share(host)->setObserver(std::make_shared<Forwarder>(dlg));
     owner.dlg = &dlg;
     ASSERT_TRUE(dlg.create(&owner, host));
     ASSERT_TRUE(pumpUntil([&] { return shot().at(200, 150) == kGrey; }));

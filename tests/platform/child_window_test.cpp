@@ -175,16 +175,15 @@ class RecordingObserver : public WindowObserver {
   std::vector<WindowEvent> events;
 };
 
-TEST(ChildWindow, HandleWorksWithTheCFunctionsAndClicksGoToTheParent) {
+TEST(ChildWindow, HandleWorksWithTheCFunctionsButTakesNoInput) {
   auto parentObject = createOffscreenWindow(6, 4);
-  auto* parent = static_cast<TavolenWindow*>(registerWindow(parentObject));
-  auto* child = static_cast<TavolenWindow*>(registerWindow(createChildWindow(parentObject, {1, 1, 5, 3})));
+  auto* parent = static_cast<TavolenWindow*>(windowHandles().add(parentObject));
+  auto* child = static_cast<TavolenWindow*>(windowHandles().add(createChildWindow(parentObject, {1, 1, 5, 3})));
   auto observer = std::make_shared<RecordingObserver>();
   parentObject->setObserver(observer);
 
-  EXPECT_EQ(tavolen_window_send_mouse(child, 1, 0, 1), 1);
-  ASSERT_EQ(observer->events.size(), 1u);
-  EXPECT_EQ(observer->events[0], (WindowEvent{WindowEvent::Kind::Mouse, MouseEvent::LeftDown, 1, 2}));
+  EXPECT_EQ(tavolen_window_send_mouse(child, 1, 0, 1), 0);
+  EXPECT_TRUE(observer->events.empty());
 
   TavolenWindowState st{};
   ASSERT_EQ(tavolen_window_get_state(child, &st), 1);
@@ -201,7 +200,7 @@ TEST(ChildWindow, HandleWorksWithTheCFunctionsAndClicksGoToTheParent) {
   EXPECT_EQ(px, std::vector<uint32_t>(8, 5));
 
   EXPECT_EQ(tavolen_window_destroy(child), 1);
-  EXPECT_EQ(tavolen_window_send_mouse(child, 1, 0, 0), 0);
+  EXPECT_EQ(tavolen_window_read_pixels(child, reinterpret_cast<uint8_t*>(px.data()), 32), 0);
   EXPECT_EQ(tavolen_window_destroy(parent), 1);
 }
 

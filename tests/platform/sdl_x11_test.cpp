@@ -66,7 +66,7 @@ class SdlOnX : public ::testing::Test {
     title = std::string("tavolen-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     handle = tavolen_window_create_sdl(title.c_str(), 200, 150);
     ASSERT_NE(handle, nullptr);
-    window = lookupWindow(handle);
+    window = windowHandles().share(handle);
     window->setObserver(recorder);
     ASSERT_EQ(tavolen_window_set_position(handle, 100, 80), 1);
     // Up once mapped, in place and painted for the first time.

@@ -63,7 +63,7 @@ TEST(FullScreen, CoversTheScreenOnePixelShortAndReturnsToTheEmbeddedPlace) {
   for (const Case& c : cases) {
     TavolenWindow* handle = tavolen_window_create_offscreen(200, 100);
     ASSERT_EQ(tavolen_window_set_position(handle, 30, 40), 1);
-    auto w = lookupWindow(handle);
+    auto w = windowHandles().share(handle);
     for (size_t i = 0; i < c.steps.size(); ++i) {
       const Step& s = c.steps[i];
       switch (s.op) {
@@ -131,7 +131,7 @@ class RecordingObserver : public WindowObserver {
 TEST(Observer, GetsTheHostsChangesAfterTheyHappenAndNothingElse) {
   using K = WindowEvent::Kind;
   TavolenWindow* handle = tavolen_window_create_offscreen(20, 10);
-  auto w = lookupWindow(handle);
+  auto w = windowHandles().share(handle);
   auto observer = std::make_shared<RecordingObserver>(w);
   w->setObserver(observer);
 
@@ -187,7 +187,7 @@ TEST(Observer, MayDrawIntoTheWindowItObserves) {
     VideoWindow* window;
   };
   TavolenWindow* handle = tavolen_window_create_offscreen(2, 1);
-  auto w = lookupWindow(handle);
+  auto w = windowHandles().share(handle);
   w->setObserver(std::make_shared<Painter>(w.get()));
   ASSERT_EQ(tavolen_window_set_size(handle, 3, 1), 1);
   // The call returned once the observer had painted.
@@ -221,7 +221,7 @@ struct ListenerLog {
 TEST(Listener, CalledAfterEveryPixelOrStateChangeOnTheChangingThread) {
   ListenerLog log;
   log.window = tavolen_window_create_offscreen(8, 8);
-  auto w = lookupWindow(log.window);
+  auto w = windowHandles().share(log.window);
   ASSERT_EQ(tavolen_window_set_listener(log.window, &ListenerLog::call, &log), 1);
 
   struct Change {
@@ -286,7 +286,7 @@ TEST(Listener, RemovalWaitsOutACallInProgress) {
     }
   } counter;
   TavolenWindow* handle = tavolen_window_create_offscreen(16, 16);
-  auto w = lookupWindow(handle);
+  auto w = windowHandles().share(handle);
   ASSERT_EQ(tavolen_window_set_listener(handle, &Counter::call, &counter), 1);
   std::atomic<bool> stop{false};
   std::thread drawer([&] {
