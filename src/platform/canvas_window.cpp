@@ -273,8 +273,7 @@ WindowState CanvasWindow::state() const {
 
 bool CanvasWindow::setListener(WindowListener listener, void* user) {
   if (closed()) return false;
-  listener_.set(listener, user);
-  return true;
+  return listener_.set(listener, user);
 }
 
 void CanvasWindow::close() {

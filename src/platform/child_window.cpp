@@ -184,8 +184,7 @@ bool ChildWindow::setListener(WindowListener listener, void* user) {
     std::lock_guard lock(parent_->mutex_);
     if (goneLocked()) return false;
   }
-  listener_.set(listener, user);
-  return true;
+  return listener_.set(listener, user);
 }
 
 void ChildWindow::close() {

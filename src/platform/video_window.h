@@ -175,10 +175,10 @@ class VideoWindow {
   virtual WindowState state() const = 0;
   // The listener is called after the window's pixels or state changed, on the
   // thread that changed them, outside the window's drawing lock; it should only
-  // wake the host and must not call into the window. Calls are serialised, and
-  // once setListener (or close) has returned, the previous listener is not
-  // running and is never called again; so setListener must not be called from
-  // inside a listener. Null removes it. False once the window is gone.
+  // wake the host. Calls are serialised, and once setListener (or close) has
+  // returned, the previous listener is not running and is never called again.
+  // From inside the listener, setListener is refused and changes to the window
+  // call nobody. Null removes it. False once the window is gone.
   virtual bool setListener(WindowListener listener, void* user) = 0;
   // Releases what the backend holds outside this process's memory (for SDL:
   // the window itself); from then on the window is gone, and its listener and

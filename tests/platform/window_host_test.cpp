@@ -272,6 +272,32 @@ TEST(Listener, CalledAfterEveryPixelOrStateChangeOnTheChangingThread) {
   EXPECT_EQ(tavolen_window_set_listener(log.window, &ListenerLog::call, &log), 0);
 }
 
+// A listener that breaks its rules (changes its window, replaces itself)
+// neither hangs nor recurses.
+TEST(Listener, NestedCallsFromItsOwnListenerAreCaught) {
+  struct Rogue {
+    TavolenWindow* handle = nullptr;
+    std::shared_ptr<VideoWindow> window;
+    int calls = 0;
+    int32_t replaced = -1;
+    static void call(void* user) {
+      auto* r = static_cast<Rogue*>(user);
+      ++r->calls;
+      r->window->fillRect({0, 0, 1, 1}, 7);
+      r->replaced = tavolen_window_set_listener(r->handle, nullptr, nullptr);
+    }
+  } rogue;
+  rogue.handle = tavolen_window_create_offscreen(4, 4);
+  rogue.window = windowHandles().share(rogue.handle);
+  ASSERT_EQ(tavolen_window_set_listener(rogue.handle, &Rogue::call, &rogue), 1);
+  rogue.window->invalidate();
+  EXPECT_EQ(rogue.calls, 1);
+  EXPECT_EQ(rogue.replaced, 0);
+  rogue.window->invalidate();  // still set
+  EXPECT_EQ(rogue.calls, 2);
+  tavolen_window_destroy(rogue.handle);
+}
+
 // Players draw while the host replaces the listener: each call reaches the
 // listener that was set when it was made, never one already removed.
 TEST(Listener, RemovalWaitsOutACallInProgress) {
