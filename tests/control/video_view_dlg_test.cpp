@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "control/video_view_fixture.h"
 #include "tavolen/window.h"
 
 namespace tavolen::control {
@@ -23,31 +24,9 @@ constexpr uint32_t kGrey = platform::windowPixel(172, 172, 172);
 constexpr uint32_t kYellow = platform::windowPixel(255, 255, 0);
 constexpr uint32_t kBlue = platform::windowPixel(0, 0, 255);
 
-struct Notice {
-  int32_t type, param;
-  friend bool operator==(const Notice&, const Notice&) = default;
-};
-
-// The owner as a control without a player: a repaint shows the status.
-class Owner : public VideoViewOwner {
- public:
-  void repaint() override {
-    ++repaints;
-    if (dlg) dlg->clearAndShowStatus();
-  }
-  void MessageNotify(int32_t type, int32_t param) override { notices.push_back({type, param}); }
-  CVideoViewDlg* dlg = nullptr;
-  int repaints = 0;
-  std::vector<Notice> notices;
-};
-
-// Hands the host window's events to the video window on the calling thread.
-class Forwarder : public platform::WindowObserver {
- public:
-  explicit Forwarder(CVideoViewDlg& d) : dlg(d) {}
-  void windowEvent(const WindowEvent& e) override { dlg.onWindowEvent(e); }
-  CVideoViewDlg& dlg;
-};
+using testing::Forwarder;
+using testing::Notice;
+using Owner = testing::RecordingOwner;
 
 struct Picture {
   int32_t width = 0, height = 0;

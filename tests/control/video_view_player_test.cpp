@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "control/video_view_dlg.h"
+#include "control/video_view_fixture.h"
 #include "player/frames.h"
 #include "player/h264_fixture.h"
 #include "player/pacing_timer.h"
@@ -48,24 +49,6 @@ struct Reference {
   uint32_t at(int x, int y) const { return picture[static_cast<size_t>(y) * kW + x]; }
 };
 
-// The owner as the control with a player: a repaint redraws its last picture.
-class PlayerOwner : public VideoViewOwner {
- public:
-  void repaint() override {
-    if (!player || !x_player_refreshLastPicture(player)) dlg->clearAndShowStatus();
-  }
-  void MessageNotify(int32_t, int32_t) override {}
-  CVideoViewDlg* dlg = nullptr;
-  PlayerHandle player = nullptr;
-};
-
-class Forwarder : public platform::WindowObserver {
- public:
-  explicit Forwarder(CVideoViewDlg& d) : dlg(d) {}
-  void windowEvent(const platform::WindowEvent& e) override { dlg.onWindowEvent(e); }
-  CVideoViewDlg& dlg;
-};
-
 class SurfacePlayer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,7 +57,7 @@ class SurfacePlayer : public ::testing::Test {
     // The host window is one pixel wider than the picture on each side, so the
     // surface is exactly the picture's size.
     host = tavolen_window_create_offscreen(kW + 2, kH + 2);
-    platform::windowHandles().share(host)->setObserver(std::make_shared<Forwarder>(dlg));
+    platform::windowHandles().share(host)->setObserver(std::make_shared<testing::Forwarder>(dlg));
     owner.dlg = &dlg;
     ASSERT_TRUE(dlg.create(&owner, host));
     owner.player = x_player_createPlayInstance(0);
@@ -127,7 +110,7 @@ class SurfacePlayer : public ::testing::Test {
   }
 
   TavolenWindow* host = nullptr;
-  PlayerOwner owner;
+  testing::RecordingOwner owner;
   CVideoViewDlg dlg;
 };
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "control/video_view_dlg.h"
+#include "control/video_view_fixture.h"
 #include "support/x_server.h"
 #include "tavolen/window.h"
 
@@ -15,29 +16,12 @@ namespace {
 
 using testing::XServer;
 
-constexpr int kScreenW = 1280;
-constexpr int kScreenH = 720;
+constexpr int kScreenW = testing::XServerTest::kScreenWidth;
+constexpr int kScreenH = testing::XServerTest::kScreenHeight;
 constexpr uint32_t kRed = 0xFF0000, kGrey = 0xACACAC, kBlack = 0;
 
-struct Notice {
-  int32_t type, param;
-  friend bool operator==(const Notice&, const Notice&) = default;
-};
-
-class Owner : public VideoViewOwner {
- public:
-  void repaint() override { dlg->clearAndShowStatus(); }
-  void MessageNotify(int32_t type, int32_t param) override { notices.push_back({type, param}); }
-  CVideoViewDlg* dlg = nullptr;
-  std::vector<Notice> notices;
-};
-
-class Forwarder : public platform::WindowObserver {
- public:
-  explicit Forwarder(CVideoViewDlg& d) : dlg(d) {}
-  void windowEvent(const platform::WindowEvent& e) override { dlg.onWindowEvent(e); }
-  CVideoViewDlg& dlg;
-};
+using testing::Forwarder;
+using testing::Notice;
 
 struct Screen {
   std::vector<uint8_t> rgb;
@@ -49,20 +33,11 @@ struct Screen {
   }
 };
 
-class VideoViewOnX : public ::testing::Test {
+class VideoViewOnX : public testing::XServerTest {
  protected:
-  static void SetUpTestSuite() { server = new XServer(kScreenW, kScreenH); }
-  static void TearDownTestSuite() {
-    delete server;
-    server = nullptr;
-  }
   void SetUp() override {
-    ASSERT_TRUE(server->ok()) << "Xvfb did not start";
-    setenv("SDL_VIDEODRIVER", "x11", 1);
-    title = std::string("tavolen-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    host = tavolen_window_create_sdl(title.c_str(), 240, 180);
+    host = openWindow(200, 150, 240, 180);
     ASSERT_NE(host, nullptr);
-    ASSERT_EQ(tavolen_window_set_position(host, 200, 150), 1);
     platform::windowHandles().share(host)->setObserver(std::make_shared<Forwarder>(dlg));
     owner.dlg = &dlg;
     ASSERT_TRUE(dlg.create(&owner, host));
@@ -74,25 +49,12 @@ class VideoViewOnX : public ::testing::Test {
   }
 
   // This thread is both the window's host thread and the control's UI thread.
-  bool pumpUntil(const std::function<bool()>& pred) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end) {
-      tavolen_window_pump(host, 20);
-      if (pred()) return true;
-    }
-    return false;
-  }
+  bool pumpUntil(const std::function<bool()>& pred) { return testing::pumpUntil(host, pred); }
   static Screen shot() { return {XServer::screenshot()}; }
-  testing::XGeometry geometry() const { return XServer::geometry(title); }
-
-  static XServer* server;
-  std::string title;
   TavolenWindow* host = nullptr;
-  Owner owner;
+  testing::RecordingOwner owner;
   CVideoViewDlg dlg;
 };
-
-XServer* VideoViewOnX::server = nullptr;
 
 TEST_F(VideoViewOnX, ClicksTurnTheFrameRedOnScreenAndNotify) {
   XServer::run("xdotool mousemove 300 250 click 1");

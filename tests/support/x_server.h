@@ -6,10 +6,12 @@
 // while it runs.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +19,10 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <functional>
 #include <vector>
+
+#include "tavolen/window.h"
 
 namespace tavolen::testing {
 
@@ -147,5 +152,50 @@ class XServer {
   std::string display_;
   std::vector<pid_t> helpers_;
 };
+
+// A fixture whose suite shares one X server of 1280 x 720; each test opens its
+// SDL windows on it, titled after the test.
+class XServerTest : public ::testing::Test {
+ public:
+  static constexpr int kScreenWidth = 1280;
+  static constexpr int kScreenHeight = 720;
+
+ protected:
+  static void SetUpTestSuite() { server = new XServer(kScreenWidth, kScreenHeight); }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  // An SDL window with its client area at (x, y); null (and the test failed)
+  // when the server or the window is missing.
+  TavolenWindow* openWindow(int32_t x, int32_t y, int32_t width, int32_t height) {
+    EXPECT_TRUE(server && server->ok()) << "Xvfb did not start";
+    if (!server || !server->ok()) return nullptr;
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    title = std::string("tavolen-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    TavolenWindow* window = tavolen_window_create_sdl(title.c_str(), width, height);
+    EXPECT_NE(window, nullptr);
+    if (window) {
+      EXPECT_EQ(tavolen_window_set_position(window, x, y), 1);
+    }
+    return window;
+  }
+  XGeometry geometry() const { return XServer::geometry(title); }
+
+  static inline XServer* server = nullptr;
+  std::string title;
+};
+
+// Pumps an SDL window (the calling thread is its host thread) until pred
+// holds; gives up after a generous time, so that a broken build fails instead
+// of hanging.
+inline bool pumpUntil(TavolenWindow* window, const std::function<bool()>& pred) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    tavolen_window_pump(window, 20);
+    if (pred()) return true;
+  }
+  return false;
+}
 
 }  // namespace tavolen::testing
