@@ -41,6 +41,8 @@ bool CVideoViewDlg::create(VideoViewOwner* owner, void* hostWindow) {
   surface_ = surface;
   surfaceHandle_ = platform::windowHandles().add(std::move(surface));
   owner_ = owner;
+  focused_ = 0;
+  std::memset(statusText_, 0, sizeof statusText_);
   ready_ = 1;
   paint();
   return true;
@@ -105,8 +107,8 @@ void CVideoViewDlg::drawStatus(bool overBlack) {
 }
 
 void CVideoViewDlg::drawFocusFrame(int32_t value) {
-  focused_ = value;
   if (!window_) return;
+  focused_ = value;
   const platform::WindowSize size = window_->clientSize();
   const uint32_t colour = value ? kFocusedFrame : kUnfocusedFrame;
   const int32_t w = size.width, h = size.height;

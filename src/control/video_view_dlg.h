@@ -64,8 +64,9 @@ class CVideoViewDlg {
 
   // Creates the video window in hostWindow (a window handle, off-screen or
   // SDL): the surface at (1, 1), two pixels smaller than the client area in
-  // each direction, registered as a window handle; stores owner; ready = 1;
-  // then paints (frame, owner's repaint). False, with nothing changed, for an
+  // each direction, registered as a window handle; stores owner; focused 0,
+  // status text empty, ready = 1; then paints (frame, owner's repaint: the
+  // owner must be able to repaint before create returns). False, with nothing changed, for an
   // unknown handle, a null owner, or when already created.
   bool create(VideoViewOwner* owner, void* hostWindow);
   // Withdraws the surface handle (a player still holding it draws nothing from
@@ -91,7 +92,7 @@ class CVideoViewDlg {
   // yellow.
   void clearAndShowStatus();
   // Stores focused = value and draws the one-pixel frame around the client
-  // area in its colour.
+  // area in its colour; nothing when not created.
   void drawFocusFrame(int32_t value);
 
   // Automation methods served here (each does nothing when not created).

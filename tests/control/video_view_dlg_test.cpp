@@ -338,6 +338,7 @@ TEST_F(VideoView, NothingHappensBeforeCreationAndDestroyGivesTheWindowBack) {
   dlg.onWindowEvent({WindowEvent::Kind::Mouse, platform::MouseEvent::LeftDown, 1, 1});
   EXPECT_TRUE(owner.notices.empty());
   EXPECT_EQ(owner.repaints, 0);
+  EXPECT_EQ(dlg.focused(), 0);
   EXPECT_EQ(shown().px, std::vector<uint32_t>(160 * 120, 0));
 
   create();
@@ -353,6 +354,26 @@ TEST_F(VideoView, NothingHappensBeforeCreationAndDestroyGivesTheWindowBack) {
   // A new video window can live in the same host window.
   create();
   EXPECT_NE(dlg.surfaceWindow(), nullptr);
+}
+
+// The host should keep its window until the control is gone; if it does not,
+// everything the video window does afterwards is harmless.
+TEST_F(VideoView, AHostWindowDestroyedFirstLeavesEveryCallHarmless) {
+  create();
+  void* surface = dlg.surfaceWindow();
+  ASSERT_EQ(tavolen_window_destroy(host), 1);
+  dlg.setStatusText("Video Loss!");
+  dlg.clearAndShowStatus();
+  dlg.drawFocusFrame(1);
+  dlg.ShowMax();
+  dlg.ShowNormal();
+  dlg.UpdataSize();
+  dlg.onWindowEvent({WindowEvent::Kind::Mouse, platform::MouseEvent::LeftDown, 1, 1});
+  platform::WindowRect rc;
+  EXPECT_FALSE(platform::windowHandles().share(surface)->screenRect(rc)) << "the surface is gone too";
+  dlg.destroy();
+  EXPECT_EQ(platform::windowHandles().share(surface), nullptr);
+  host = nullptr;
 }
 
 }  // namespace
