@@ -12,6 +12,12 @@
 //
 // Before createWindow the control has no video window and no settings: the
 // automation layer then answers every call itself (see automation.h).
+//
+// The host's window reports what the host does to it (size, mouse,
+// visibility, expose) through an observer on the thread that did it; the
+// observer carries each report to the UI thread and returns once it has been
+// handled there, so the host's call (tavolen_window_set_size, ...) returns
+// with the window already redrawn.
 
 #include <cstdint>
 #include <memory>
@@ -27,12 +33,16 @@
 #include "control/found_cameras.h"
 #include "control/settings_file.h"
 #include "control/ui_thread.h"
+#include "control/video_view_dlg.h"
 #include "platform/folder_dialog.h"
+#include "platform/window_observer.h"
 #include "tavolen/control.h"
 
 namespace tavolen {
 
-class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
+class CTavolenCtrl final : private CameraViewHost,
+                           private FoundCamerasOwner,
+                           private control::VideoViewOwner {
  public:
   CTavolenCtrl(TavolenEventSink sink, void* user, ControlClock& clock = systemControlClock(),
                std::unique_ptr<platform::FolderDialog> folderDialog = platform::createFolderDialog());
@@ -52,6 +62,8 @@ class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
   // window exists already or the handle is not a window.
   bool createWindow(TavolenWindow* window);
   bool hasWindow() const { return window_ != nullptr; }
+  // A report from the host's window, carried here by the observer.
+  void onWindowEvent(const platform::WindowEvent& event);
   ControlProperties& properties() override { return props_; }
   CameraView& view() { return view_; }
 
@@ -89,6 +101,10 @@ class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
   void fireCameraSearched(const std::u16string& name, const std::u16string& ip,
                           int32_t port) override;
 
+  // VideoViewOwner: the video window's paint and mouse handlers.
+  void repaint() override { view_.repaint(); }
+  void MessageNotify(int32_t type, int32_t param) override { fireMessageNotify(type, param); }
+
   // For tests: the settings file's name once the window exists.
   std::string settingsPath() const { return settings_ ? settings_->path() : std::string(); }
   size_t foundCameraCount() const { return found_.size(); }
@@ -104,6 +120,8 @@ class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
   void killTimer(int32_t id) override { ui_.killTimer(id); }
   ControlClock& clock() override { return ui_.clock(); }
   std::string readRecordFolder() override;
+
+  class WindowBridge;
 
   void destroyWindow();
   void teardown();
@@ -123,8 +141,9 @@ class CTavolenCtrl final : private CameraViewHost, private FoundCamerasOwner {
   // UI thread only.
   ControlProperties props_;
   TavolenWindow* window_ = nullptr;
+  control::CVideoViewDlg videoView_;
+  std::shared_ptr<WindowBridge> bridge_;  // while a window is created
   std::optional<SettingsFile> settings_;
-  std::string statusText_;
 
   // Made before the view and the list, which post to it; stopped in the
   // destructor's body, before any member its queued work touches goes.
