@@ -29,7 +29,7 @@ TEST_F(ViewFixture, LiveViewEndToEnd) {
   ASSERT_EQ(play(), 0);
   ASSERT_TRUE(log.waitForNotify(NOTIFY_STREAM_LOST));
   ASSERT_TRUE(waitForPictures(10));
-  const Pixels p = readPixels(window, 320, 240);
+  const Pixels p = readPixels(window);
   EXPECT_GT(p.count(40, 40, 280, 200, [](uint32_t c) { return c != 0; }), 1000) << "no picture";
 
   EXPECT_EQ(callI4(control, "SetOsd", {text("Porch \xE9\x97\xA8")}), 0);

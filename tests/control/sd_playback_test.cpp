@@ -168,7 +168,7 @@ TEST_F(SdPlayback, JpegRecordingShowsItsPicture) {
   EXPECT_EQ(notes.kinds(), std::vector<int32_t>{PlayerKindJpeg});
   bool green = false;
   for (int i = 0; i < 500 && !green; ++i) {
-    const Pixels p = readPixels(window, 320, 240);
+    const Pixels p = readPixels(window);
     green = p.count(100, 80, 220, 160, [](uint32_t c) { return ((c >> 8) & 0xFF) > 150 && (c >> 16) < 60; }) > 5000;
     if (!green) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -87,10 +87,12 @@ int Pixels::count(int32_t left, int32_t top, int32_t right, int32_t bottom,
   return n;
 }
 
-Pixels readPixels(TavolenWindow* window, int32_t width, int32_t height) {
+Pixels readPixels(TavolenWindow* window) {
   Pixels p;
-  p.width = width;
-  p.height = height;
+  TavolenWindowState state{};
+  if (tavolen_window_get_state(window, &state) != 1) return p;
+  p.width = state.width;
+  p.height = state.height;
   p.bytes.resize(static_cast<size_t>(p.width) * p.height * 4);
   tavolen_window_read_pixels(window, p.bytes.data(), static_cast<int32_t>(p.bytes.size()));
   return p;

@@ -112,7 +112,8 @@ struct Pixels {
   int count(int32_t left, int32_t top, int32_t right, int32_t bottom,
             const std::function<bool(uint32_t)>& match) const;
 };
-Pixels readPixels(TavolenWindow* window, int32_t width, int32_t height);
+// The window's client area as it is now (its size from its state).
+Pixels readPixels(TavolenWindow* window);
 
 // A camera on loopback (small stream 3, 160 x 96) and a control in an
 // off-screen window, everything of the control noted.
