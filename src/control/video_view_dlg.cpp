@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "control/utf_text.h"
 #include "render/osd_text.h"
 
 namespace tavolen::control {
@@ -14,15 +15,6 @@ namespace {
 // The window's font: the system's dialog face at 8 points on a 96 dpi screen
 // (an em of 11 pixels).
 const platform::TextFont kStatusFont{"MS Shell Dlg", -11, 0};
-
-// The longest prefix of text that fits in `bytes` without cutting a UTF-8
-// character in two.
-std::string_view fitUtf8(std::string_view text, size_t bytes) {
-  if (text.size() <= bytes) return text;
-  size_t end = bytes;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
 
 }  // namespace
 
@@ -65,7 +57,7 @@ void CVideoViewDlg::destroy() {
 
 void CVideoViewDlg::setStatusText(std::string_view utf8) {
   std::memset(statusText_, 0, sizeof statusText_);
-  const std::string_view fitted = fitUtf8(utf8.substr(0, utf8.find('\0')), sizeof statusText_ - 1);
+  const std::string_view fitted = cutUtf8(utf8.substr(0, utf8.find('\0')), sizeof statusText_ - 1);
   std::memcpy(statusText_, fitted.data(), fitted.size());
   if (surface_) drawStatus(false);
 }
