@@ -78,7 +78,8 @@
       this._pending = new Map();
       this._nextId = 1;
       this._attached = new Map();
-      this._values = new Map();
+      this._values = new Map();      // what a read returns
+      this._hostValues = new Map();  // what the host last reported
       this._fullScreen = false;
       this._busyPicture = false;
       this._members = ready.members;
@@ -92,7 +93,10 @@
           this._byDispid.set(m.dispid, m);
         }
       }
-      for (const p of ready.properties) this._values.set(p.dispid, p.value);
+      for (const p of ready.properties) {
+        this._values.set(p.dispid, p.value);
+        this._hostValues.set(p.dispid, p.value);
+      }
       this._buildView();
     }
 
@@ -187,10 +191,15 @@
       });
     }
 
+    // A write shows at once, converted as it is sent; a value that cannot be
+    // converted throws as script assignment did. When the control refuses the
+    // write, the value the control holds shows again.
     _put(member, value) {
-      const wire = toWire(value);
-      this._values.set(member.dispid, wire);
-      this._invoke(member, 4, [wire]).catch((error) => console.warn('tavolen: ' + member.name + ':', error));
+      this._values.set(member.dispid, toWire(value));
+      this._invoke(member, 4, [value]).catch((error) => {
+        this._values.set(member.dispid, this._hostValues.get(member.dispid));
+        console.warn('tavolen: ' + member.name + ':', error.message);
+      });
     }
 
     // --- the connection ---
@@ -220,6 +229,7 @@
         }
         case 'property':
           this._values.set(message.dispid, message.value);
+          this._hostValues.set(message.dispid, message.value);
           return;
         case 'event':
           this._fire(message.dispid, message.args);

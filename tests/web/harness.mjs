@@ -148,3 +148,40 @@ export async function closedPort() {
   await new Promise((resolve) => server.close(resolve));
   return port;
 }
+
+// The substitute camera, on a free loopback port. args: extra switches.
+export class Camsim {
+  static async start(args = []) {
+    if (!camsimProgram) throw new Error('TAVOLEN_CAMSIM must name tavolen-camsim');
+    const child = spawn(camsimProgram, ['--port', '0', '--control', 'stdin', ...args],
+      { stdio: ['pipe', 'pipe', 'inherit'] });
+    const m = await waitForLine(child, /127\.0\.0\.1:(\d+)/);
+    const cam = new Camsim();
+    cam.child = child;
+    cam.port = Number(m[1]);
+    return cam;
+  }
+
+  command(line) {
+    this.child.stdin.write(line + '\n');
+  }
+
+  async stop() {
+    if (this.child.exitCode !== null || this.child.signalCode !== null) return;
+    const exited = new Promise((resolve) => this.child.once('exit', resolve));
+    this.child.kill('SIGTERM');
+    await exited;
+  }
+}
+
+// In the page: resolves once fn() is true, checking every 20 ms; rejects
+// after timeoutMs with what was seen.
+export const pageHelpers = `
+  window.until = async (fn, timeoutMs = 10000, what = 'condition') => {
+    const end = Date.now() + timeoutMs;
+    while (!fn()) {
+      if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+      await new Promise((r) => setTimeout(r, 20));
+    }
+  };
+`;
