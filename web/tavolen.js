@@ -299,26 +299,27 @@
       canvas.addEventListener('mouseup', (e) => { if (e.button === 0) this._mouse(e, 4); });
       canvas.addEventListener('contextmenu', (e) => e.preventDefault());
 
-      this._resizeObserver = new ResizeObserver((entries) => {
-        const entry = entries[entries.length - 1];
-        const size = this._deviceSize(entry);
-        if (size.width > 0 && size.height > 0 &&
-            (size.width !== this._sentWidth || size.height !== this._sentHeight)) {
-          this._sentWidth = size.width;
-          this._sentHeight = size.height;
-          this._send({ op: 'resize', width: size.width, height: size.height });
-        }
-      });
+      const opened = deviceSize(element);
+      this._sentWidth = opened.width;
+      this._sentHeight = opened.height;
+      this._resizeObserver = new ResizeObserver(() => this._sendSize());
       this._resizeObserver.observe(element);
-      this._onViewport = () => this._send({ op: 'screen', ...viewportSize() });
+      // A zoom changes devicePixelRatio and the viewport together.
+      this._onViewport = () => {
+        this._send({ op: 'screen', ...viewportSize() });
+        this._sendSize();
+      };
       global.addEventListener('resize', this._onViewport);
     }
 
-    _deviceSize(entry) {
-      const box = entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0];
-      if (box) return { width: box.inlineSize, height: box.blockSize };
-      const dpr = global.devicePixelRatio || 1;
-      return { width: Math.round(entry.contentRect.width * dpr), height: Math.round(entry.contentRect.height * dpr) };
+    _sendSize() {
+      const size = deviceSize(this.element);
+      if (size.width > 0 && size.height > 0 &&
+          (size.width !== this._sentWidth || size.height !== this._sentHeight)) {
+        this._sentWidth = size.width;
+        this._sentHeight = size.height;
+        this._send({ op: 'resize', width: size.width, height: size.height });
+      }
     }
 
     _mouse(e, event) {
@@ -389,6 +390,14 @@
     }
   }
 
+  // An element's CSS size times devicePixelRatio: the control's window size
+  // in device pixels, the unit of mouse positions and the one-pixel rules.
+  function deviceSize(element) {
+    const dpr = global.devicePixelRatio || 1;
+    const rect = element.getBoundingClientRect();
+    return { width: Math.round(rect.width * dpr), height: Math.round(rect.height * dpr) };
+  }
+
   function viewportSize() {
     const dpr = global.devicePixelRatio || 1;
     return {
@@ -446,13 +455,12 @@
           try { socket.close(); } catch (e) { /* already closed */ }
         };
         socket.onopen = () => {
-          const rect = element.getBoundingClientRect();
-          const dpr = global.devicePixelRatio || 1;
+          const size = deviceSize(element);
           const screen = viewportSize();
           socket.send(JSON.stringify({
             op: 'open',
-            width: Math.max(1, Math.round(rect.width * dpr)),
-            height: Math.max(1, Math.round(rect.height * dpr)),
+            width: Math.max(1, size.width),
+            height: Math.max(1, size.height),
             screenWidth: screen.width,
             screenHeight: screen.height,
           }));

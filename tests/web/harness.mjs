@@ -155,7 +155,7 @@ export class Camsim {
     if (!camsimProgram) throw new Error('TAVOLEN_CAMSIM must name tavolen-camsim');
     const child = spawn(camsimProgram, ['--port', '0', '--control', 'stdin', ...args],
       { stdio: ['pipe', 'pipe', 'inherit'] });
-    const m = await waitForLine(child, /127\.0\.0\.1:(\d+)/);
+    const m = await waitForLine(child, /listening on 127\.0\.0\.1:(\d+)/);
     const cam = new Camsim();
     cam.child = child;
     cam.port = Number(m[1]);
