@@ -122,4 +122,42 @@ TEST_F(CrashDump, UnwritableProgramFolderSendsTheDumpToTheStateFolder) {
   expectReadableDump(state / "tavolen", "crashInWorkerOnPurpose");
 }
 
+#ifdef TAVOLEN_HOST_PROGRAM
+// tavolen-host killed by a fatal signal while it serves: the dump lands beside
+// the program and gdb shows where its threads were.
+TEST_F(CrashDump, CrashedHostLeavesADumpBesideTheProgram) {
+  const fs::path host = root_ / "tavolen-host";
+  fs::copy_file(TAVOLEN_HOST_PROGRAM, host);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    execl(host.c_str(), host.c_str(), "--port", "0", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string seen;
+  char buffer[256];
+  ssize_t n;
+  while (seen.find("listening") == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0)
+    seen.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  ASSERT_NE(seen.find("listening"), std::string::npos) << seen;
+  kill(pid, SIGSEGV);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+  const auto dumps = dumpsIn(root_);
+  ASSERT_EQ(dumps.size(), 1u);
+  const std::string bt = run("gdb -batch -nx " + host.string() + " " + dumps[0].string() +
+                             " -ex 'thread apply all bt' 2>&1");
+  EXPECT_NE(bt.find("in main"), std::string::npos) << bt;
+}
+#endif
+
 }  // namespace
