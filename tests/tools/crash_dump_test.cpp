@@ -77,21 +77,24 @@ class CrashDump : public ::testing::Test {
 };
 
 TEST(CrashDumpName, FollowsTheLocalTime) {
-  std::tm t{};
-  t.tm_year = 2024 - 1900;
-  t.tm_mon = 2;
-  t.tm_mday = 5;
-  t.tm_hour = 14;
-  t.tm_min = 7;
-  t.tm_sec = 9;
-  EXPECT_EQ(tavolen::tools::crashDumpName(t), "ocx_CrashDump2024_03_05_14_07_09.dmp");
-  t.tm_year = 999 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 31;
-  t.tm_hour = 23;
-  t.tm_min = 59;
-  t.tm_sec = 60;
-  EXPECT_EQ(tavolen::tools::crashDumpName(t), "ocx_CrashDump 999_12_31_23_59_60.dmp");
+  struct Case {
+    int year, month, day, hour, minute, second;
+    const char* name;
+  };
+  const Case cases[] = {
+      {2024, 3, 5, 14, 7, 9, "ocx_CrashDump2024_03_05_14_07_09.dmp"},
+      {999, 12, 31, 23, 59, 60, "ocx_CrashDump 999_12_31_23_59_60.dmp"},  // width 4, spaces
+  };
+  for (const Case& c : cases) {
+    std::tm t{};
+    t.tm_year = c.year - 1900;
+    t.tm_mon = c.month - 1;
+    t.tm_mday = c.day;
+    t.tm_hour = c.hour;
+    t.tm_min = c.minute;
+    t.tm_sec = c.second;
+    EXPECT_EQ(tavolen::tools::crashDumpName(t), c.name);
+  }
 }
 
 TEST_F(CrashDump, CrashOnAWorkerThreadLeavesACoreShowingThatThread) {
