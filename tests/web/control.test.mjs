@@ -80,6 +80,7 @@ describe('the control object in a page', () => {
         showMax: await settle(c.ShowNormal()),
         stopNothing: await settle(c.StopVideo()),
         tooFew: await settle(c.SetFocus()),
+        tooFewText: await c.SetFocus().catch((e) => e.message),
         tooMany: await settle(c.GetVersion(1)),
         notANumber: await settle(c.SetFlip('abc')),
         object: await settle(c.SetFlip({})),
@@ -95,6 +96,7 @@ describe('the control object in a page', () => {
     assert.deepEqual(r.showMax, ['ok', 'undefined']);
     assert.equal(r.stopNothing[0], 'ok');
     assert.deepEqual(r.tooFew, ['error', DISP_E_BADPARAMCOUNT, true]);
+    assert.equal(r.tooFewText, 'SetFocus: wrong number of arguments');
     assert.deepEqual(r.tooMany, ['error', DISP_E_BADPARAMCOUNT, true]);
     assert.deepEqual(r.notANumber, ['error', DISP_E_TYPEMISMATCH, true]);
     assert.deepEqual(r.object, ['error', DISP_E_TYPEMISMATCH, true]);

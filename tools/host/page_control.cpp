@@ -9,6 +9,15 @@ namespace {
 // a size the browser decodes in a few milliseconds.
 constexpr int kJpegQuality = 85;
 
+std::string automationErrorText(int32_t code) {
+  switch (static_cast<uint32_t>(code)) {
+    case 0x80020003u: return "unknown member";
+    case 0x80020005u: return "type mismatch";
+    case 0x8002000Eu: return "wrong number of arguments";
+    default: return "the control refused the call";
+  }
+}
+
 }  // namespace
 
 PageControl::PageControl(const PageMessage& open, PictureFormat format, Deliver deliver,
@@ -99,7 +108,7 @@ void PageControl::invoke(const PageMessage& message) {
   const int32_t code = bridge_->invoke(message.dispid, message.flags, message.args, result);
   sendChanges();
   if (code != 0)
-    deliver_({errorMessage({message.id, code, "the control refused the call"})});
+    deliver_({errorMessage({message.id, code, automationErrorText(code)})});
   else
     deliver_({resultMessage(message.id, result)});
 }
