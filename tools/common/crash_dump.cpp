@@ -209,7 +209,22 @@ std::string crashDumpName(const std::tm& local) {
   return name;
 }
 
+bool crashDumpAvailable() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return false;
+#else
+  return true;
+#endif
+#else
+  return true;
+#endif
+}
+
 void installCrashDump() {
+  if (!crashDumpAvailable()) return;
   char exe[kPathMax];
   const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   std::string folder = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();

@@ -17,8 +17,13 @@
 namespace tavolen::tools {
 
 // Installs the handler for the whole process, replacing earlier handlers of
-// those signals. Call once, early in main, before threads start.
+// those signals. Call once, early in main, before threads start. Does nothing
+// in a sanitizer build: the sanitizer's runtime owns fatal signals there and
+// reports them itself, and its shadow memory makes a core of terabytes.
 void installCrashDump();
+
+// False in sanitizer builds, where installCrashDump does nothing.
+bool crashDumpAvailable();
 
 // The dump's file name for a local time (exposed for tests).
 std::string crashDumpName(const std::tm& local);
