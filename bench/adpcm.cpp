@@ -13,7 +13,7 @@ extern "C" {
 #include <cstdlib>
 #include <vector>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "platform/video_window.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "view_rig.h"
 
 namespace {
@@ -96,7 +96,7 @@ int main() {
   device_net_work_init();
   bench::Camsim camsim({});  // stream 0: a live 1280x720@25 pattern
   auto window = std::make_shared<TimingWindow>(p::createOffscreenWindow(1280, 720));
-  void* handle = p::registerWindow(window);
+  void* handle = p::windowHandles().add(window);
   PlayerHandle player = x_player_createPlayInstance(0);
   gPending.player = player;
   x_player_setPlayWnd(player, handle);
@@ -124,7 +124,7 @@ int main() {
   x_player_getCounters(player, &c);
   x_player_stopPlay(player);
   x_player_destroyPlayInstance(player);
-  p::unregisterWindow(handle);
+  p::windowHandles().remove(handle);
   device_net_work_deInit();
 
   std::vector<double> lat;

@@ -19,7 +19,7 @@
 
 #include "camsim.h"
 #include "link/http_exchange.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "platform/thread.h"
 #include "tavolen/tavolen.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "link/tcp_socket.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "platform/event.h"
 #include "platform/wave_in_device.h"
 #include "tavolen/types.h"

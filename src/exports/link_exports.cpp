@@ -1,25 +1,22 @@
-// The camera-link C interface: check the handle, call the slot, return its result.
+// The camera-link C interface: check the handle, call the slot, return its
+// result. Every body runs in the C boundary's guard: anything thrown (a thread
+// or an allocation that failed) gives 0, or a null handle.
+#include <memory>
+
 #include "link/device_list.h"
 #include "link/tcp_net_device.h"
+#include "platform/c_boundary.h"
 #include "tavolen/link.h"
 
 using tavolen::CNetDevice;
 using tavolen::CTcpNetDevice;
-using tavolen::DeviceList;
+using tavolen::deviceList;
+using tavolen::platform::guardedCall;
 
 namespace {
-DeviceList& handles() { return DeviceList::instance(); }
-
-// Checks the handle, holds it for the call and keeps exceptions (a thread or
-// an allocation that failed) from crossing the C boundary: they give 0.
 template <typename Call>
 int32_t withLink(DeviceHandle handle, Call call) {
-  try {
-    auto d = handles().acquire(handle);
-    return d ? call(d.get()) : 0;
-  } catch (...) {
-    return 0;
-  }
+  return tavolen::platform::pinnedCall(deviceList(), handle, int32_t{0}, call);
 }
 }  // namespace
 
@@ -29,82 +26,79 @@ TAVOLEN_API int32_t device_net_work_init(void) { return 1; }
 TAVOLEN_API int32_t device_net_work_deInit(void) { return 1; }
 
 TAVOLEN_API DeviceHandle device_net_work_createInstance(DeviceConnectParams params) {
-  try {
-    CNetDevice* device = new CTcpNetDevice(params);
-    handles().add(device);
-    return device;
-  } catch (...) {
-    return nullptr;
-  }
+  return guardedCall<DeviceHandle>(nullptr, [&] {
+    return deviceList().add(std::make_shared<CTcpNetDevice>(params));
+  });
 }
 
 TAVOLEN_API int32_t device_net_work_destroyInstance(DeviceHandle handle) {
-  CNetDevice* device = handles().remove(handle);
-  if (device == nullptr) return 0;
-  device->stopStream();
-  delete device;
-  return 1;
+  return guardedCall(0, [&] {
+    std::shared_ptr<CNetDevice> device = deviceList().remove(handle);
+    if (!device) return 0;
+    device->stopStream();
+    return 1;  // deleted here, as the last owner lets go
+  });
 }
 
 TAVOLEN_API int32_t device_net_work_startStream(DeviceHandle handle, int32_t streamId,
                                                 FrameCallback callback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) { return d->startStream(streamId, callback, user); });
+  return withLink(handle, [&](CNetDevice& d) { return d.startStream(streamId, callback, user); });
 }
 
 TAVOLEN_API int32_t device_net_work_stopStream(DeviceHandle handle) {
-  return withLink(handle, [&](CNetDevice* d) { return d->stopStream(); });
+  return withLink(handle, [&](CNetDevice& d) { return d.stopStream(); });
 }
 
 TAVOLEN_API int32_t device_net_work_startAudio(DeviceHandle handle, int32_t audioStreamId,
                                                FrameCallback callback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) {
-    return d->startAudio(audioStreamId, callback, user);
+  return withLink(handle, [&](CNetDevice& d) {
+    return d.startAudio(audioStreamId, callback, user);
   });
 }
 
 TAVOLEN_API int32_t device_net_work_stopAudio(DeviceHandle handle) {
-  return withLink(handle, [&](CNetDevice* d) { return d->stopAudio(); });
+  return withLink(handle, [&](CNetDevice& d) { return d.stopAudio(); });
 }
 
 TAVOLEN_API int32_t device_net_work_startTalk(DeviceHandle handle) {
-  return withLink(handle, [&](CNetDevice* d) { return d->startTalk(); });
+  return withLink(handle, [&](CNetDevice& d) { return d.startTalk(); });
 }
 
 TAVOLEN_API int32_t device_net_work_stopTalk(DeviceHandle handle) {
-  return withLink(handle, [&](CNetDevice* d) { return d->stopTalk(); });
+  return withLink(handle, [&](CNetDevice& d) { return d.stopTalk(); });
 }
 
 TAVOLEN_API int32_t device_net_work_sendTalkData(DeviceHandle handle, const uint8_t* data,
                                                  int32_t length) {
-  return withLink(handle, [&](CNetDevice* d) { return d->sendTalkData(data, length); });
+  return withLink(handle, [&](CNetDevice& d) { return d.sendTalkData(data, length); });
 }
 
 TAVOLEN_API int32_t device_net_work_set_event_callback(DeviceHandle handle,
                                                        LinkEventCallback callback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) {
-    d->set_event_callback(callback, user);
+  return withLink(handle, [&](CNetDevice& d) {
+    d.set_event_callback(callback, user);
     return 1;
   });
 }
 
 TAVOLEN_API int32_t device_net_work_ptz(DeviceHandle handle, int32_t command) {
-  return withLink(handle, [&](CNetDevice* d) { return d->ptz(command); });
+  return withLink(handle, [&](CNetDevice& d) { return d.ptz(command); });
 }
 
 TAVOLEN_API int32_t device_net_work_param_callback(DeviceHandle handle, ParamCallback paramCallback,
                                                    ResultCallback resultCallback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) {
-    return d->param_callback(paramCallback, resultCallback, user);
+  return withLink(handle, [&](CNetDevice& d) {
+    return d.param_callback(paramCallback, resultCallback, user);
   });
 }
 
 TAVOLEN_API int32_t device_net_work_set_network(DeviceHandle handle, int32_t command,
                                                 const void* data, int32_t length) {
-  return withLink(handle, [&](CNetDevice* d) { return d->set_network(command, data, length); });
+  return withLink(handle, [&](CNetDevice& d) { return d.set_network(command, data, length); });
 }
 
 TAVOLEN_API int32_t device_net_work_get_network(DeviceHandle handle, int32_t command) {
-  return withLink(handle, [&](CNetDevice* d) { return d->get_network(command); });
+  return withLink(handle, [&](CNetDevice& d) { return d.get_network(command); });
 }
 
 TAVOLEN_API int32_t device_record_file_search_list(
@@ -112,8 +106,8 @@ TAVOLEN_API int32_t device_record_file_search_list(
     int32_t startHour, int32_t startMinute, int32_t startSecond, int32_t endYear,
     int32_t endMonth, int32_t endDay, int32_t endHour, int32_t endMinute, int32_t endSecond,
     RecordListCallback callback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) {
-    return d->record_file_search_list(startYear, startMonth, startDay, startHour, startMinute,
+  return withLink(handle, [&](CNetDevice& d) {
+    return d.record_file_search_list(startYear, startMonth, startDay, startHour, startMinute,
                                       startSecond, endYear, endMonth, endDay, endHour, endMinute,
                                       endSecond, callback, user);
   });
@@ -121,17 +115,17 @@ TAVOLEN_API int32_t device_record_file_search_list(
 
 TAVOLEN_API int32_t device_record_file_start(DeviceHandle handle, const char* fileName,
                                              FrameCallback callback, void* user) {
-  return withLink(handle, [&](CNetDevice* d) {
-    return d->record_file_start(fileName, callback, user);
+  return withLink(handle, [&](CNetDevice& d) {
+    return d.record_file_start(fileName, callback, user);
   });
 }
 
 TAVOLEN_API int32_t device_record_file_stop(DeviceHandle handle) {
-  return withLink(handle, [&](CNetDevice* d) { return d->record_file_stop(); });
+  return withLink(handle, [&](CNetDevice& d) { return d.record_file_stop(); });
 }
 
 TAVOLEN_API int32_t device_record_file_set_pos(DeviceHandle handle, int32_t offset) {
-  return withLink(handle, [&](CNetDevice* d) { return d->record_file_set_pos(offset); });
+  return withLink(handle, [&](CNetDevice& d) { return d.record_file_set_pos(offset); });
 }
 
 }  // extern "C"

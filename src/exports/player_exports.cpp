@@ -1,19 +1,21 @@
 // The x_player_* C functions: check the handle, call the player, return its
-// result. A null or unlisted handle gets 0 and nothing is called.
+// result. A null or unlisted handle gets 0 and nothing is called; anything
+// thrown inside (a thread that could not start, an allocation that failed)
+// gives 0 too, through the C boundary's guard.
 
+#include "platform/c_boundary.h"
 #include "player/player_registry.h"
 #include "tavolen/player.h"
 
 using tavolen::CNetStreamPlay;
 using tavolen::PlayerRegistry;
+using tavolen::platform::guardedCall;
 
 namespace {
 
-template <typename Fn>
-auto withPlayer(PlayerHandle handle, Fn&& fn) -> decltype(fn(std::declval<CNetStreamPlay&>())) {
-  PlayerRegistry::Pin pin = PlayerRegistry::instance().find(handle);
-  if (!pin) return 0;
-  return fn(*pin.operator->());
+template <typename R = int32_t, typename Fn>
+R withPlayer(PlayerHandle handle, Fn&& fn) {
+  return tavolen::platform::pinnedCall(PlayerRegistry::instance(), handle, R{0}, fn);
 }
 
 }  // namespace
@@ -25,13 +27,12 @@ TAVOLEN_API int32_t x_player_initPlayLib(void) { return 1; }
 TAVOLEN_API int32_t x_player_uninitPlayLib(void) { return 1; }
 
 TAVOLEN_API PlayerHandle x_player_createPlayInstance(int32_t kind) {
-  return PlayerRegistry::instance().create(kind);
+  return guardedCall<PlayerHandle>(nullptr, [&] { return PlayerRegistry::instance().create(kind); });
 }
 
 TAVOLEN_API int32_t x_player_destroyPlayInstance(PlayerHandle handle) {
-  if (handle == nullptr) return 0;
   // A handle that is not listed is left alone: it is no player of ours.
-  return PlayerRegistry::instance().destroy(handle) ? 1 : 0;
+  return guardedCall(0, [&] { return PlayerRegistry::instance().destroy(handle) ? 1 : 0; });
 }
 
 TAVOLEN_API int32_t x_player_startPlay(PlayerHandle handle) {
@@ -50,7 +51,7 @@ TAVOLEN_API int32_t x_player_setPlayWnd(PlayerHandle handle, PlayWindow window) 
   return withPlayer(handle, [&](CNetStreamPlay& p) { return p.setPlayWnd(window); });
 }
 TAVOLEN_API intptr_t x_player_getPlayWnd(PlayerHandle handle) {
-  return withPlayer(handle, [](CNetStreamPlay& p) { return p.getPlayWnd(); });
+  return withPlayer<intptr_t>(handle, [](CNetStreamPlay& p) { return p.getPlayWnd(); });
 }
 TAVOLEN_API int32_t x_player_refreshLastPicture(PlayerHandle handle) {
   return withPlayer(handle, [](CNetStreamPlay& p) { return p.refreshLastPicture(); });

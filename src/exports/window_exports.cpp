@@ -1,58 +1,74 @@
-// The video window C functions: thin calls over the window handle registry.
+// The video window C functions: thin calls over the window handle table, each
+// in the C boundary's guard.
 #include "tavolen/window.h"
 
+#include "platform/c_boundary.h"
 #include "platform/sdl_window.h"
 #include "platform/video_window.h"
 
-using tavolen::platform::lookupWindow;
+using tavolen::platform::guardedCall;
+using tavolen::platform::VideoWindow;
+using tavolen::platform::windowHandles;
 
 static_assert(TAVOLEN_WINDOW_MAX_SIDE == tavolen::platform::kMaxWindowSide);
+
+namespace {
+
+template <typename Fn>
+int32_t withWindow(TavolenWindow* window, Fn&& fn) {
+  return tavolen::platform::pinnedCall(windowHandles(), window, int32_t{0}, fn);
+}
+
+TavolenWindow* listed(std::shared_ptr<VideoWindow> window) {
+  return static_cast<TavolenWindow*>(windowHandles().add(std::move(window)));
+}
+
+}  // namespace
 
 extern "C" {
 
 TAVOLEN_API TavolenWindow* tavolen_window_create_offscreen(int32_t width, int32_t height) {
-  return static_cast<TavolenWindow*>(
-      tavolen::platform::registerWindow(tavolen::platform::createOffscreenWindow(width, height)));
+  return guardedCall<TavolenWindow*>(nullptr, [&] {
+    return listed(tavolen::platform::createOffscreenWindow(width, height));
+  });
 }
 
 TAVOLEN_API TavolenWindow* tavolen_window_create_sdl(const char* title, int32_t width,
                                                      int32_t height) {
-  return static_cast<TavolenWindow*>(tavolen::platform::registerWindow(
-      tavolen::platform::createSdlWindow(title ? title : "", width, height)));
+  return guardedCall<TavolenWindow*>(nullptr, [&] {
+    return listed(tavolen::platform::createSdlWindow(title ? title : "", width, height));
+  });
 }
 
 TAVOLEN_API int32_t tavolen_window_pump(TavolenWindow* window, int32_t timeoutMs) {
-  auto w = lookupWindow(window);
-  return w ? tavolen::platform::pumpSdlWindow(*w, timeoutMs < 0 ? 0 : timeoutMs) : 0;
+  return withWindow(window, [&](VideoWindow& w) {
+    return tavolen::platform::pumpSdlWindow(w, timeoutMs < 0 ? 0 : timeoutMs);
+  });
 }
 
 TAVOLEN_API int32_t tavolen_window_set_size(TavolenWindow* window, int32_t width, int32_t height) {
-  auto w = lookupWindow(window);
-  return w && w->setSize(width, height) ? 1 : 0;
+  return withWindow(window, [&](VideoWindow& w) { return w.setSize(width, height) ? 1 : 0; });
 }
 
 TAVOLEN_API int32_t tavolen_window_set_position(TavolenWindow* window, int32_t x, int32_t y) {
-  auto w = lookupWindow(window);
-  return w && w->setPosition(x, y) ? 1 : 0;
+  return withWindow(window, [&](VideoWindow& w) { return w.setPosition(x, y) ? 1 : 0; });
 }
 
 TAVOLEN_API int32_t tavolen_window_set_visible(TavolenWindow* window, int32_t on) {
-  auto w = lookupWindow(window);
-  return w && w->setVisible(on != 0) ? 1 : 0;
+  return withWindow(window, [&](VideoWindow& w) { return w.setVisible(on != 0) ? 1 : 0; });
 }
 
 TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* buffer,
                                                int32_t bufferSize) {
-  auto w = lookupWindow(window);
-  if (!w || bufferSize <= 0) return 0;
-  return static_cast<int32_t>(w->readPixels(buffer, static_cast<size_t>(bufferSize)));
+  if (bufferSize <= 0) return 0;
+  return withWindow(window, [&](VideoWindow& w) {
+    return static_cast<int32_t>(w.readPixels(buffer, static_cast<size_t>(bufferSize)));
+  });
 }
 
+// The table's cancel step closes the window (on this, the host's thread).
 TAVOLEN_API int32_t tavolen_window_destroy(TavolenWindow* window) {
-  auto w = lookupWindow(window);
-  if (!w || !tavolen::platform::unregisterWindow(window)) return 0;
-  w->close();
-  return 1;
+  return guardedCall(0, [&] { return windowHandles().remove(window) ? 1 : 0; });
 }
 
 }  // extern "C"

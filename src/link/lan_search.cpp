@@ -130,7 +130,14 @@ bool LanSearch::open() {
   shared_->socket = s;
   shared_->stopFlag.store(0);
   std::shared_ptr<Shared> shared = shared_;
-  thread_ = std::thread([shared] { shared->receiveLoop(); });
+  try {
+    thread_ = std::thread([shared] { shared->receiveLoop(); });
+  } catch (...) {
+    // Without its receive thread the socket would look open and hear nothing.
+    shared_->socket = platform::kInvalidSocket;
+    platform::closeSocket(s);
+    throw;
+  }
   return true;
 }
 

@@ -1,6 +1,6 @@
 #include "link/live_session.h"
 
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
 

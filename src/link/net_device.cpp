@@ -36,5 +36,6 @@ int32_t CNetDevice::record_file_set_pos(int32_t) { return 0; }
 int32_t CNetDevice::param_callback(ParamCallback, ResultCallback, void*) { return 0; }
 int32_t CNetDevice::set_network(int32_t, const void*, int32_t) { return 0; }
 int32_t CNetDevice::get_network(int32_t) { return 0; }
+void CNetDevice::cancel() {}
 
 }  // namespace tavolen

@@ -46,6 +46,15 @@ class CNetDevice {
   virtual int32_t set_network(int32_t command, const void* data, int32_t length);        // slot 15
   virtual int32_t get_network(int32_t command);                                          // slot 16
 
+  // Not one of the slots: the link's cancel step, run when its handle is being
+  // destroyed, before the handle list waits for the calls in flight on the
+  // link, and while they may still be running on other threads. It must make
+  // every operation that can block on the camera (a connect, a send, a receive
+  // a call waits for) return soon, leave the link able to be stopped and
+  // deleted afterwards, and neither block nor wait for those calls itself.
+  // The base has nothing in flight and does nothing.
+  virtual void cancel();
+
   const DeviceConnectParams& params() const { return params_; }
   const char* headerBlock() const { return headerBlock_; }
 

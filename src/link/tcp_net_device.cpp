@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "platform/tick.h"
@@ -21,7 +21,15 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectParams& params)
   // it inside a hanging lookup.
   resolver_ = platform::startThread(
       [state = state_, done = resolverDone_] { resolverMain(state, done); });
-  commands_.start();
+  try {
+    commands_.start();
+  } catch (...) {
+    // No destructor runs for a link that was never made: the resolver is
+    // told to end and left to do so on its own references.
+    state_->resolverStop = 1;
+    resolver_.detach();
+    throw;
+  }
 }
 
 CTcpNetDevice::~CTcpNetDevice() {
@@ -176,13 +184,14 @@ int32_t CTcpNetDevice::sendTalkData(const uint8_t* data, int32_t length) {
   for (int32_t i = 0; i < packets; ++i) {
     const int32_t offset = i * kMaxTalkPayload;
     const int32_t chunk = std::min(kMaxTalkPayload, length - offset);
-    std::memset(packet, 0, 32);
-    packet[4] = FRAME_TALK;
-    writeLe32(packet + 8, platform::tickCount());
-    writeLe32(packet + 12, first + static_cast<uint32_t>(i));
-    writeLe32(packet + 16, static_cast<uint32_t>(chunk));
-    if (chunk > 0) std::memcpy(packet + 32, data + offset, static_cast<size_t>(chunk));
-    if (!session->sendTalk(packet, 32 + static_cast<size_t>(chunk))) break;
+    FrameHeader header{};
+    header.frameType = FRAME_TALK;
+    header.timestamp = platform::tickCount();
+    header.sequence = first + static_cast<uint32_t>(i);
+    header.payloadLength = static_cast<uint32_t>(chunk);
+    serializeFrameHeader(header, packet);
+    if (chunk > 0) std::memcpy(packet + kFrameHeaderSize, data + offset, static_cast<size_t>(chunk));
+    if (!session->sendTalk(packet, kFrameHeaderSize + static_cast<size_t>(chunk))) break;
   }
   return 1;
 }

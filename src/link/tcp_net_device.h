@@ -7,6 +7,9 @@
 // Threads: the operations may be called from any thread, but callbacks must not
 // call stopStream, stopAudio or destroy on their own link. Events come from the
 // watchdog and the video receive thread; frames from the receive threads.
+// Destroy: the handle list calls cancel() before it waits for the calls in
+// flight; this link does not override it yet, so a call inside a connect
+// (startAudio, record_file_start) runs to its connect wait first.
 // Locks: the stream lock (startStream/stopStream), the audio lock
 // (startAudio/stopAudio, held across the audio connect and send), the session
 // lock (only to read or swap the current session) and each socket's send lock.
@@ -29,7 +32,7 @@ namespace tavolen {
 // A talk packet is built in a 4096-byte buffer: 32 header bytes and at most
 // this much payload. Longer talk data goes out as several packets.
 inline constexpr int32_t kTalkPacketSize = 4096;
-inline constexpr int32_t kMaxTalkPayload = kTalkPacketSize - 32;
+inline constexpr int32_t kMaxTalkPayload = kTalkPacketSize - FRAME_HEADER_SIZE;
 
 class CTcpNetDevice : public CNetDevice {
  public:

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "link/host_address.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "platform/thread.h"
 
 namespace tavolen {

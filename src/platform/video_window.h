@@ -20,6 +20,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/handle_table.h"
+
 namespace tavolen::platform {
 
 // Largest client area or picture surface side accepted, in pixels.
@@ -118,14 +120,12 @@ class VideoWindow {
 // Null when a side is outside 1..kMaxWindowSide.
 std::shared_ptr<VideoWindow> createOffscreenWindow(int32_t width, int32_t height);
 
-// --- handle registry ---
-// Lists the window and returns its handle (the object's address).
-void* registerWindow(std::shared_ptr<VideoWindow> window);
-// Removes the handle from the list; false when it was not listed. The object
-// itself lives on until the last drawing call that looked it up has returned.
-bool unregisterWindow(const void* handle);
-// The listed window behind a handle, or null (null handle, never listed, or
-// already destroyed).
-std::shared_ptr<VideoWindow> lookupWindow(const void* handle);
+// --- handle table ---
+// Window handles (TavolenWindow*) follow the rule of platform/handle_table.h.
+// The cancel step closes the window, so from a destroy on every drawing call
+// fails. Players keep a shared reference (share()) from one picture to the
+// next and hold no pin, so a destroy never waits for them.
+using WindowTable = HandleTable<VideoWindow>;
+WindowTable& windowHandles();
 
 }  // namespace tavolen::platform

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "tavolen/player.h"
 #include "tavolen/types.h"
 
@@ -17,13 +17,11 @@ struct MediaFrame {
   std::unique_ptr<uint8_t[]> bytes;
   uint32_t length = 0;
 
-  const FrameHeader& header() const { return *reinterpret_cast<const FrameHeader*>(bytes.get()); }
+  FrameHeader header() const { return parseFrameHeader(bytes.get()); }
   const uint8_t* payload() const { return bytes.get() + FRAME_HEADER_SIZE; }
-  uint32_t payloadLength() const { return header().payloadLength; }
-  uint8_t type() const { return header().frameType; }
+  uint32_t payloadLength() const { return readLe32(bytes.get() + 16); }
+  uint8_t type() const { return bytes[4]; }
 };
-
-inline FrameHeader readHeader(const uint8_t* frame) { return parseFrameHeader(frame); }
 
 // Only the bytes the frame has are allocated, not a MAX_FRAME_SIZE block:
 // the copy behaves the same and a queue of small frames stays small.

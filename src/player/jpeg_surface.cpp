@@ -29,7 +29,7 @@ JpegSurface::JpegSurface() = default;
 JpegSurface::~JpegSurface() = default;
 
 bool JpegSurface::begin(const void* windowHandle) {
-  window_ = platform::lookupWindow(windowHandle);
+  window_ = platform::windowHandles().share(windowHandle);
   if (window_ == nullptr) return false;
   const platform::WindowSize size = window_->clientSize();
   if (size.width <= 0 || size.height <= 0) return false;

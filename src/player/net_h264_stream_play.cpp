@@ -35,6 +35,10 @@ void CNetH264StreamPlay::onTick(void* self) {
 int32_t CNetH264StreamPlay::startPlay() {
   std::lock_guard control(control_);
   if (playing_.load()) return 1;
+  // What the threads need is made before anything starts, so that a start
+  // that throws (no memory, a thread that cannot start) leaves the player
+  // stopped as it was.
+  auto wake = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
   playing_.store(1);
   {
     std::lock_guard lock(videoLock_);
@@ -46,14 +50,32 @@ int32_t CNetH264StreamPlay::startPlay() {
   picHeight_.store(0);
   const platform::H264DecAttr attr = decoderAttributes();
   decoder_ = platform::Hi264DecCreate(&attr);
-  wake_ = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
-  startPacingTimer(timer_, this, &CNetH264StreamPlay::onTick);
-  decodeThread_ = platform::startThread([this] { decodeLoop(); },
-                                        platform::ThreadPriority::TimeCritical);
-  // Sound switched on while stopped: its thread ended at once, so playing
-  // starts it again rather than leaving accepted blocks unplayed.
-  if (soundOn_.load()) startAudioThread();
+  wake_ = std::move(wake);
+  try {
+    startPacingTimer(timer_, this, &CNetH264StreamPlay::onTick);
+    decodeThread_ = platform::startThread([this] { decodeLoop(); },
+                                          platform::ThreadPriority::TimeCritical);
+    // Sound switched on while stopped: its thread ended at once, so playing
+    // starts it again rather than leaving accepted blocks unplayed.
+    if (soundOn_.load()) startAudioThread();
+  } catch (...) {
+    abandonStart();
+    throw;
+  }
   return 1;
+}
+
+void CNetH264StreamPlay::abandonStart() {
+  stopPacingTimer(timer_);
+  playing_.store(0);
+  wake_->signal();
+  if (decodeThread_.joinable()) decodeThread_.join();
+  joinAudioThread();
+  wake_.reset();
+  platform::Hi264DecDestroy(decoder_);
+  decoder_ = nullptr;
+  std::lock_guard render(renderLock_);
+  lastPicture_.reset();
 }
 
 int32_t CNetH264StreamPlay::stopPlay() {
@@ -106,7 +128,7 @@ int32_t CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   record_.onFrame(frame, picWidth_.load(), picHeight_.load());
   if (!playing_.load()) return 0;
   counters_.framesIn.fetch_add(1);
-  const FrameHeader h = readHeader(frame);
+  const FrameHeader h = parseFrameHeader(frame);
   if (h.frameType == FRAME_AUDIO_ADPCM || h.frameType == FRAME_AUDIO_ALAW) {
     if (isValidAudioBlock(h.frameType, h.payloadLength) && soundOn_.load()) {
       MediaFrame copy = copyFrame(frame, length);
@@ -231,7 +253,13 @@ int32_t CNetH264StreamPlay::openSound() {
   if (waveOut_.openOutput() == 0) return 0;
   playbackAdpcm_ = AdpcmState{};
   soundOn_.store(1);
-  startAudioThread();
+  try {
+    startAudioThread();
+  } catch (...) {
+    soundOn_.store(0);
+    waveOut_.closeOutput();
+    throw;
+  }
   return 0;
 }
 

@@ -22,7 +22,7 @@
 
 #include "platform/event.h"
 #include "platform/h264_decoder.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "player/frame_copy.h"
 #include "player/net_stream_play.h"
 #include "player/pacing_timer.h"
@@ -75,6 +75,8 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   void audioLoop();
   bool takeUsableFrame(MediaFrame& out);
   void queueVideo(const uint8_t* frame, int32_t length, uint8_t type);
+  // Undoes a startPlay that threw half way; control_ held.
+  void abandonStart();
   void startAudioThread();
   void joinAudioThread();
   int32_t closeSoundLocked();

@@ -58,6 +58,7 @@ void CNetJpegStreamPlay::onTick(void* self) {
 int32_t CNetJpegStreamPlay::startPlay() {
   std::lock_guard control(control_);
   if (playing_.load()) return 1;
+  auto wake = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
   playing_.store(1);
   {
     std::lock_guard draw(drawLock_);
@@ -65,10 +66,18 @@ int32_t CNetJpegStreamPlay::startPlay() {
   }
   picWidth_.store(0);
   picHeight_.store(0);
-  wake_ = std::make_unique<platform::Event>(platform::Event::Reset::Auto, false);
-  startPacingTimer(timer_, this, &CNetJpegStreamPlay::onTick);
-  displayThread_ = platform::startThread([this] { displayLoop(); },
-                                         platform::ThreadPriority::TimeCritical);
+  wake_ = std::move(wake);
+  try {
+    startPacingTimer(timer_, this, &CNetJpegStreamPlay::onTick);
+    displayThread_ = platform::startThread([this] { displayLoop(); },
+                                           platform::ThreadPriority::TimeCritical);
+  } catch (...) {
+    // Nothing started but the timer: the player stays stopped as it was.
+    stopPacingTimer(timer_);
+    playing_.store(0);
+    wake_.reset();
+    throw;
+  }
   return 1;
 }
 
@@ -107,7 +116,7 @@ int32_t CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   record_.onFrame(frame, picWidth_.load(), picHeight_.load());
   if (!playing_.load()) return 0;
   counters_.framesIn.fetch_add(1);
-  const FrameHeader h = readHeader(frame);
+  const FrameHeader h = parseFrameHeader(frame);
   if (h.frameType == FRAME_AUDIO_ADPCM) {
     if (h.payloadLength == ADPCM_BLOCK_BYTES && soundOn_.load()) {
       // Every block decodes from the reset state, so a state of its own per
@@ -242,14 +251,14 @@ void CNetJpegStreamPlay::drawPicture(const platform::JpegPicture& pic, const Fra
 int32_t CNetJpegStreamPlay::refreshLastPicture() {
   std::lock_guard draw(drawLock_);
   if (lastFrame_.size() < FRAME_HEADER_SIZE) return 0;
-  const FrameHeader header = readHeader(lastFrame_.data());
+  const FrameHeader header = parseFrameHeader(lastFrame_.data());
   if (header.payloadLength == 0) return 0;
   platform::JpegPicture pic;
   refreshCodec_.decode(lastFrame_.data() + FRAME_HEADER_SIZE, header.payloadLength, pic);
   picWidth_.store(pic.width);
   picHeight_.store(pic.height);
   applyFlip(pic);
-  if (platform::lookupWindow(window_.load()) == nullptr) return 0;
+  if (platform::windowHandles().share(window_.load()) == nullptr) return 0;
   drawPicture(pic, header, true);
   return 1;
 }

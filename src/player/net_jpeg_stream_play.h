@@ -25,7 +25,7 @@
 
 #include "platform/event.h"
 #include "platform/jpeg_codec.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "player/frame_copy.h"
 #include "player/net_stream_play.h"
 #include "player/pacing_timer.h"

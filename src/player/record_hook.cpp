@@ -31,7 +31,7 @@ int32_t RecordHook::stop() {
 
 void RecordHook::onFrame(const uint8_t* frame, int32_t width, int32_t height) {
   if (!recording_.load()) return;
-  const FrameHeader h = readHeader(frame);
+  const FrameHeader h = parseFrameHeader(frame);
   const uint8_t* payload = frame + FRAME_HEADER_SIZE;
   std::lock_guard lock(lock_);
   if (!recording_.load()) return;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "record/avi_recorder.h"
 #include "tavolen/types.h"
 

@@ -73,7 +73,7 @@ void CDDrawRenderer::setPictureTime(int64_t picTime, int8_t zoneHours) {
 }
 
 bool CDDrawRenderer::prepareSurfaces(const void* handle, int32_t width, int32_t height) {
-  std::shared_ptr<platform::VideoWindow> win = platform::lookupWindow(handle);
+  std::shared_ptr<platform::VideoWindow> win = platform::windowHandles().share(handle);
   platform::WindowRect rc;
   if (!win || !win->visible() || !win->screenRect(rc)) return false;
 

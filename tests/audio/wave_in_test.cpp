@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "sound_rig.h"
 #include "tavolen/player.h"
 

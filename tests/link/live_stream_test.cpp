@@ -8,7 +8,7 @@
 
 #include "link/tcp_net_device.h"
 #include "link_test_support.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 namespace tavolen::test {
 namespace {

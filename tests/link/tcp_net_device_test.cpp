@@ -10,7 +10,6 @@
 #include <atomic>
 #include <thread>
 
-#include "link/device_list.h"
 #include "link/tcp_net_device.h"
 #include "link_test_support.h"
 
@@ -285,31 +284,6 @@ TEST_F(LinkObject, AWatchdogStuckInConnectStaysQuietAfterStop) {
   // The connect gives up after 3 s; its 101 must never arrive.
   platform::sleepMs(3300);
   EXPECT_EQ(events.codes(), (std::vector<int32_t>{LinkEventStreamLost}));
-}
-
-TEST(LinkHandleList, RemovalWaitsForCallsInFlightAndRefusesNewOnes) {
-  DeviceList& list = DeviceList::instance();
-  auto* device = new CNetDevice;
-  list.add(device);
-  std::atomic<bool> removed{false};
-  std::thread remover;
-  {
-    DeviceList::Ref held = list.acquire(device);
-    ASSERT_TRUE(held);
-    remover = std::thread([&] {
-      EXPECT_EQ(list.remove(device), device);
-      removed = true;
-    });
-    platform::sleepMs(50);
-    EXPECT_FALSE(removed.load());             // still held here
-    EXPECT_FALSE(list.acquire(device));       // but no new calls get in
-    EXPECT_EQ(held->stopStream(), 0);         // the held one still works
-  }
-  remover.join();
-  EXPECT_TRUE(removed.load());
-  EXPECT_FALSE(list.acquire(device));
-  EXPECT_EQ(list.remove(device), nullptr);
-  delete device;
 }
 
 }  // namespace

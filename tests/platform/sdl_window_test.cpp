@@ -19,7 +19,7 @@ TEST(SdlWindow, FramesDrawnOnAnotherThreadAreShownByThePump) {
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(tavolen_window_pump(handle, 0), 1);
   std::thread drawer([handle] {
-    auto w = lookupWindow(handle);
+    auto w = windowHandles().share(handle);
     ASSERT_TRUE(w);
     auto s = w->createSurface(8, 4);
     for (int32_t y = 0; y < 4; ++y)
@@ -36,9 +36,9 @@ TEST(SdlWindow, FramesDrawnOnAnotherThreadAreShownByThePump) {
   // The host's own changes go through SDL and the canvas alike.
   EXPECT_EQ(tavolen_window_set_size(handle, 16, 8), 1);
   EXPECT_EQ(tavolen_window_pump(handle, 0), 1);
-  EXPECT_EQ(lookupWindow(handle)->clientSize(), (WindowSize{16, 8}));
+  EXPECT_EQ(windowHandles().share(handle)->clientSize(), (WindowSize{16, 8}));
   EXPECT_EQ(tavolen_window_set_visible(handle, 0), 1);
-  EXPECT_FALSE(lookupWindow(handle)->visible());
+  EXPECT_FALSE(windowHandles().share(handle)->visible());
   EXPECT_EQ(tavolen_window_destroy(handle), 1);
   EXPECT_EQ(tavolen_window_pump(handle, 0), 0);
 }

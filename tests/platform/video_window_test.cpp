@@ -45,7 +45,7 @@ TEST(WindowExports, UnknownOrDestroyedHandlesFailCleanly) {
 
 TEST(WindowExports, HostChangesShowInTheWindowRectangleAndVisibility) {
   TavolenWindow* handle = tavolen_window_create_offscreen(40, 30);
-  auto w = lookupWindow(handle);
+  auto w = windowHandles().share(handle);
   ASSERT_TRUE(w);
   WindowRect rc;
   ASSERT_TRUE(w->screenRect(rc));
@@ -64,7 +64,7 @@ TEST(WindowExports, HostChangesShowInTheWindowRectangleAndVisibility) {
   EXPECT_FALSE(w->visible());
   EXPECT_FALSE(w->screenRect(rc));
   EXPECT_EQ(w->createSurface(4, 4), nullptr);
-  EXPECT_EQ(lookupWindow(handle), nullptr);
+  EXPECT_EQ(windowHandles().share(handle), nullptr);
 }
 
 // A surface whose pixel (x, y) holds x + 16 y.

@@ -12,7 +12,7 @@
 
 #include "camsim.h"
 #include "player/frames.h"
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 #include "player/h264_fixture.h"
 #include "player/pacing_timer.h"
 #include "player/player_test_util.h"

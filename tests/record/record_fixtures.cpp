@@ -13,7 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 namespace tavolen::test {
 

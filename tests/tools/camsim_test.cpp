@@ -18,7 +18,7 @@
 
 #include "camsim.h"
 #include "control.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "request.h"
 #include "video_source.h"
 

@@ -5,7 +5,7 @@
 
 #include "connection.h"
 #include "router.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 namespace camsim {
 

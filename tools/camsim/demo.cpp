@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 #include "tavolen/tavolen.h"
 
 namespace camsim {

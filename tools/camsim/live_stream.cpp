@@ -8,7 +8,7 @@
 #include "connection.h"
 #include "router.h"
 #include "video_source.h"
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 namespace camsim {
 

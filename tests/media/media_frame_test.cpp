@@ -1,4 +1,4 @@
-#include "player/media_frame.h"
+#include "media/media_frame.h"
 
 #include <gtest/gtest.h>
 

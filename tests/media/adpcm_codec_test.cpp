@@ -1,4 +1,4 @@
-#include "player/adpcm_codec.h"
+#include "media/adpcm_codec.h"
 
 #include <gtest/gtest.h>
 
