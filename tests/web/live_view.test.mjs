@@ -13,12 +13,14 @@ import { Camsim, Host, PageServer, launchBrowser, pageHelpers, tempDir, testPage
 // sees them: what the host read from the control's window.
 const capturePictures = `
   window.received = new Map();
+  window.pictureMessages = [];  // arrival times
   const NativeSocket = window.WebSocket;
   window.WebSocket = class extends NativeSocket {
     constructor(...args) {
       super(...args);
       this.addEventListener('message', (e) => {
         if (typeof e.data === 'string') return;
+        pictureMessages.push(performance.now());
         received.set(new DataView(e.data).getUint32(4, true), e.data.slice(0));
         if (received.size > 8) received.delete(received.keys().next().value);
       });
@@ -154,6 +156,37 @@ describe('live views in a page', () => {
       await page.close();
     });
   }
+
+  it('sends a picture only after the page drew the last one, without a backlog', async () => {
+    const page = await openPage();
+    const r = await page.evaluate(async (port) => {
+      // Hold the page's reports of drawn pictures back for a while.
+      const send = WebSocket.prototype.send;
+      let holding = true;
+      const held = [];
+      WebSocket.prototype.send = function (data) {
+        if (holding && String(data).includes('"drawn"')) return void held.push([this, data]);
+        return send.call(this, data);
+      };
+      await c.PlayVideo('admin', '', '127.0.0.1', port, 1, 2);
+      await until(() => pictureMessages.length >= 1, 15000, 'the first picture');
+      await new Promise((r) => setTimeout(r, 1500));
+      const whileHeld = pictureMessages.length;
+      holding = false;
+      const releasedAt = performance.now();
+      for (const [socket, data] of held) send.call(socket, data);
+      await new Promise((r) => setTimeout(r, 1500));
+      const after = pictureMessages.filter((t) => t >= releasedAt);
+      await c.StopVideo();
+      return { whileHeld, heldReports: held.length, after: after.length,
+        inFirst100ms: after.filter((t) => t < releasedAt + 100).length };
+    }, pattern.port);
+    assert.equal(r.whileHeld, 1, JSON.stringify(r));
+    assert.equal(r.heldReports, 1);
+    assert.ok(r.after >= 10, 'pictures flow again at the camera rate: ' + JSON.stringify(r));
+    assert.ok(r.inFirst100ms <= 2, 'one fresh picture, not a backlog: ' + JSON.stringify(r));
+    await page.close();
+  });
 
   it('shows the caption and the time stamp over the picture', async () => {
     const page = await openPage();
