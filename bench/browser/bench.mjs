@@ -9,7 +9,7 @@
 // video second (ours: tavolen-host plus the browser; peer: the browser plus the
 // small relay that brings the camera's stream into the page).
 //
-// usage: node bench.mjs --host PATH --camsim PATH [--seconds 20] [--picture jpeg|raw]
+// usage: node bench.mjs --host PATH --camsim PATH [--seconds 20] [--picture auto|jpeg|raw]
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -194,7 +194,7 @@ async function main() {
     TAVOLEN_SETTINGS_FILE: path.join(config, 'Tavolen.ini') };
   await new Promise((resolve, reject) => spawn(args.host, ['--register', siteOrigin], { env, stdio: 'ignore' })
     .once('exit', (code) => (code === 0 ? resolve() : reject(new Error('--register failed')))));
-  const host = spawn(args.host, ['--port', '0', '--picture', args.picture || 'jpeg'],
+  const host = spawn(args.host, ['--port', '0', '--picture', args.picture || 'auto'],
     { env, stdio: ['ignore', 'pipe', 'inherit'] });
   const hostOrigin = 'http://127.0.0.1:' + (await waitForLine(host, /127\.0\.0\.1:(\d+)\//))[1];
   site.ours = oursPage(hostOrigin);
@@ -202,6 +202,8 @@ async function main() {
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tavolen-bench-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium', headless: true, userDataDir,
+    // Pictures flow: without this the protocol monitor copies every WebSocket frame.
+    networkEnabled: false,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync'],
   });
@@ -246,7 +248,7 @@ async function main() {
   const round = (x, d = 3) => Number(x.toFixed(d));
   console.log(JSON.stringify({
     bench: 'browser', ours: round(ours.cpu), peer: round(peer.cpu), ratio: round(ours.cpu / peer.cpu),
-    better: 'lower', unit: 'cpu_s_per_video_s', control: '640x480', picture: args.picture || 'jpeg',
+    better: 'lower', unit: 'cpu_s_per_video_s', control: '640x480', picture: args.picture || 'auto',
     fps: round(ours.fps, 1), latency_median_ms: ours.median, latency_p95_ms: ours.p95,
     peer_fps: round(peer.fps, 1), peer_latency_median_ms: peer.median, peer_latency_p95_ms: peer.p95,
     ours_1280x720: round(ours720.cpu), peer_1280x720: round(peer720.cpu), fps_1280x720: round(ours720.fps, 1),

@@ -113,6 +113,9 @@ export async function launchBrowser() {
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
     headless: true,
     userDataDir,
+    // Pictures flow on these pages: with the network domain on, the protocol
+    // monitor would copy every WebSocket frame.
+    networkEnabled: false,
     args: [
       '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',

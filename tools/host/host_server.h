@@ -22,7 +22,7 @@ inline constexpr int kMaxControls = 8;
 struct HostSettings {
   int port = kDefaultPort;
   std::filesystem::path originFile;  // the allow-list
-  PictureFormat pictureFormat = PictureFormat::Jpeg;
+  PictureFormat pictureFormat = PictureFormat::Auto;
 };
 
 class HostServer {

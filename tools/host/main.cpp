@@ -17,12 +17,13 @@ namespace {
 
 void usage() {
   std::fputs(
-      "usage: tavolen-host [--port N] [--picture jpeg|raw]\n"
+      "usage: tavolen-host [--port N] [--picture auto|jpeg|raw]\n"
       "       tavolen-host --register [ORIGIN...]   allow origins, start the host at login\n"
       "       tavolen-host --unregister             undo what --register did\n"
       "       tavolen-host --list                   show the allowed origins and the service\n"
       "  --port N     loopback port (default 34780; 0 picks a free one)\n"
-      "  --picture F  how pictures travel to pages (default jpeg)\n",
+      "  --picture F  how pictures travel to pages: raw pixels, JPEG, or auto (raw\n"
+      "               for windows up to 512 Ki pixels, JPEG above; the default)\n",
       stderr);
 }
 
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--picture" && i + 1 < argc) {
       const std::string f = argv[++i];
-      if (f == "jpeg") settings.pictureFormat = PictureFormat::Jpeg;
+      if (f == "auto") settings.pictureFormat = PictureFormat::Auto;
+      else if (f == "jpeg") settings.pictureFormat = PictureFormat::Jpeg;
       else if (f == "raw") settings.pictureFormat = PictureFormat::Raw;
       else return usage(), 2;
     } else if (a == "--register") {

@@ -161,7 +161,9 @@ void PageControl::pictureLoop() {
     int32_t width = 0, height = 0;
     Outgoing picture{std::string(kPictureHeadBytes, '\0'), true, false};
     bool made = bridge_->readPicture(pixels, width, height);
-    if (made && format_ == PictureFormat::Jpeg) {
+    const bool jpeg = format_ == PictureFormat::Jpeg ||
+                      (format_ == PictureFormat::Auto && int64_t{width} * height > kRawPicturePixels);
+    if (made && jpeg) {
       const std::vector<uint8_t> jpeg = codec.encode(pixels.data(), width, height, kJpegQuality);
       made = !jpeg.empty();
       picture.bytes.append(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
@@ -177,7 +179,7 @@ void PageControl::pictureLoop() {
     }
     if (made) {
       writePictureHead(reinterpret_cast<uint8_t*>(picture.bytes.data()), seq, width, height,
-                       format_ == PictureFormat::Jpeg ? kPictureJpeg : kPictureRaw);
+                       jpeg ? kPictureJpeg : kPictureRaw);
       deliver_(std::move(picture));
     }
 
