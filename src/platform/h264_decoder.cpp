@@ -67,6 +67,10 @@ H264DecHandle Hi264DecCreate(const H264DecAttr* attr) {
   d->ctx->thread_type = 0;
   d->ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
   d->ctx->has_b_frames = 0;
+  // A stream that announces a larger picture is refused by libavcodec when its
+  // sequence header is read, before the picture buffers are allocated; the
+  // width and height are checked again below, for shapes within this area.
+  d->ctx->max_pixels = static_cast<int64_t>(d->maxWidth) * d->maxHeight;
   if (avcodec_open2(d->ctx, codec, nullptr) < 0) {
     freeDecoder(d);
     return nullptr;

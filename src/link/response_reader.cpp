@@ -1,0 +1,122 @@
+#include "link/response_reader.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace tavolen {
+
+namespace {
+
+// Parses what follows the first colon as a decimal integer, blanks allowed
+// around it; -1 when it is negative.
+long long contentLengthOf(const char* line) {
+  const char* colon = std::strchr(line, ':');
+  if (colon == nullptr) return 0;
+  char* end = nullptr;
+  const long long value = std::strtoll(colon + 1, &end, 10);
+  if (end == colon + 1) return 0;
+  return value < 0 ? -1 : value;
+}
+
+}  // namespace
+
+ResponseReader::ResponseReader(char* headerStore, char* body, uint32_t nowMs)
+    : headerStore_(headerStore), body_(body), lineStart_(nowMs) {
+  headerStore_[0] = '\0';
+}
+
+void ResponseReader::take(const char* data, size_t length, uint32_t nowMs) {
+  size_t i = 0;
+  while (phase_ == Phase::Head && i < length) {
+    const char c = data[i++];
+    line_[lineLength_] = c;
+    if (c == '\n') {
+      endLine(lineLength_ + 1, nowMs);
+      continue;
+    }
+    ++lineLength_;
+    if (lineLength_ == kLineSize - 1) {
+      endLine(lineLength_, nowMs);
+      continue;
+    }
+    if (nowMs - lineStart_ > static_cast<uint32_t>(kLineTimeLimitMs)) fail(kResponseTooSlow);
+  }
+  if (phase_ != Phase::Body || i == length) return;
+  const size_t n = std::min(length - i, bodyMissing());
+  std::memcpy(bodySpace(), data + i, n);
+  tookBody(n);
+}
+
+void ResponseReader::tookBody(size_t length) {
+  bodyHave_ += length;
+  if (bodyHave_ == bodyWanted_) {
+    phase_ = Phase::Done;
+    result_ = headerBytes_ + static_cast<int32_t>(bodyWanted_);
+  }
+}
+
+void ResponseReader::silence(uint32_t nowMs) {
+  if (phase_ == Phase::Body) {
+    fail(bodyHave_ == 0 ? 0 : -1);
+  } else if (phase_ == Phase::Head) {
+    if (lineLength_ > 0) {
+      endLine(lineLength_, nowMs);
+    } else {
+      endHead();
+    }
+  }
+}
+
+void ResponseReader::closed(uint32_t nowMs) {
+  if (phase_ == Phase::Head && lineLength_ > 0) endLine(lineLength_, nowMs);
+  if (phase_ == Phase::Head) endHead();
+  if (phase_ == Phase::Body) fail(0);
+}
+
+void ResponseReader::expire() {
+  if (phase_ != Phase::Head && phase_ != Phase::Body) return;
+  std::memset(body_, 0, bodyHave_);
+  bodyHave_ = 0;
+  fail(kResponseTooSlow);
+}
+
+void ResponseReader::endLine(size_t length, uint32_t nowMs) {
+  line_[length] = '\0';
+  lineLength_ = 0;
+  lineStart_ = nowMs;
+  if (++lines_ > kMaxHeaderLines) {
+    fail(kResponseTooManyLines);
+    return;
+  }
+  headerBytes_ += static_cast<int32_t>(length);
+  // Lines past the store's end are read but not kept; it stays terminated.
+  if (stored_ + length < kHeaderStoreSize) {
+    std::memcpy(headerStore_ + stored_, line_, length + 1);
+    stored_ += length;
+  }
+  if (std::strstr(line_, "Content-length:") != nullptr) contentLength_ = contentLengthOf(line_);
+  if (std::strcmp(line_, "\r\n") == 0) endHead();
+}
+
+void ResponseReader::endHead() {
+  if (contentLength_ == 0) {
+    phase_ = Phase::Done;
+    result_ = headerBytes_;
+    return;
+  }
+  // The body buffer keeps one byte for the terminating zero.
+  if (contentLength_ < 0 || contentLength_ >= static_cast<long long>(kBodySize)) {
+    fail(-1);
+    return;
+  }
+  phase_ = Phase::Body;
+  bodyWanted_ = static_cast<size_t>(contentLength_);
+}
+
+void ResponseReader::fail(int32_t code) {
+  phase_ = Phase::Failed;
+  result_ = code;
+}
+
+}  // namespace tavolen
