@@ -46,6 +46,9 @@ void LiveSession::stop() {
     streamActive_ = 0;
     if (video_.isOpen()) video_.close();
     streamStopped_ = 1;
+    // A watchdog inside a connect gives up now, seeing the stream stopped,
+    // rather than at the end of the connect wait.
+    video_.shutdown();
     if (watchdog_.joinable()) {
       if (watchdog_.get_id() == std::this_thread::get_id()) {
         watchdog_.detach();
@@ -106,7 +109,7 @@ void LiveSession::watchdog() {
 }
 
 bool LiveSession::openStream() {
-  if (state_->hostResolved.load() == 0) return false;
+  if (state_->hostResolved.load() == 0 || streamStopped_.load() != 0) return false;
   if (!video_.isOpen() && video_.connect(state_->params.host, state_->params.port) != 1) {
     return false;
   }
