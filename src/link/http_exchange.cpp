@@ -116,22 +116,27 @@ int32_t readResponse(char* headerStore, platform::SocketHandle s, char* body, ui
       reader.expire();
       break;
     }
-    const bool deadlineFirst = deadlineMs - spent < static_cast<uint32_t>(kSelectWaitMs);
-    const int waitMs = deadlineFirst ? static_cast<int>(deadlineMs - spent) : kSelectWaitMs;
-    const Ready ready = waitForData(s, waitMs);
-    if (ready == Ready::Error) return -1;
-    if (ready == Ready::Timeout) {
-      if (deadlineFirst) {
-        reader.expire();
-      } else {
-        reader.silence(platform::tickCount());
-      }
-      continue;
-    }
     // Body bytes go straight to their place, as many as are still wanted.
     const bool toBody = phase == ResponseReader::Phase::Body;
-    const long n = toBody ? platform::receiveOnce(s, reader.bodySpace(), reader.bodyMissing())
-                          : platform::receiveOnce(s, block, sizeof block);
+    char* const into = toBody ? reader.bodySpace() : block;
+    const size_t room = toBody ? reader.bodyMissing() : sizeof block;
+    // Bytes already waiting are taken without a wait first.
+    long n = platform::receiveNow(s, into, room);
+    if (n < 0 && platform::wouldBlock(platform::lastSocketError())) {
+      const bool deadlineFirst = deadlineMs - spent < static_cast<uint32_t>(kSelectWaitMs);
+      const int waitMs = deadlineFirst ? static_cast<int>(deadlineMs - spent) : kSelectWaitMs;
+      const Ready ready = waitForData(s, waitMs);
+      if (ready == Ready::Error) return -1;
+      if (ready == Ready::Timeout) {
+        if (deadlineFirst) {
+          reader.expire();
+        } else {
+          reader.silence(platform::tickCount());
+        }
+        continue;
+      }
+      n = platform::receiveOnce(s, into, room);
+    }
     if (n < 0) {
       reportReceiveError();
       return -1;

@@ -29,18 +29,23 @@ ResponseReader::ResponseReader(char* headerStore, char* body, uint32_t nowMs)
 void ResponseReader::take(const char* data, size_t length, uint32_t nowMs) {
   size_t i = 0;
   while (phase_ == Phase::Head && i < length) {
-    const char c = data[i++];
-    line_[lineLength_] = c;
-    if (c == '\n') {
-      endLine(lineLength_ + 1, nowMs);
-      continue;
+    const bool late = nowMs - lineStart_ > static_cast<uint32_t>(kLineTimeLimitMs);
+    // The line runs to its "\n" or to the cut, whichever comes first.
+    const size_t room = kLineSize - 1 - lineLength_;
+    const size_t span = std::min(length - i, room);
+    const auto* newline = static_cast<const char*>(std::memchr(data + i, '\n', span));
+    const size_t n = newline != nullptr ? static_cast<size_t>(newline - (data + i)) + 1 : span;
+    // A line may take kLineTimeLimitMs: a byte past that fails the response,
+    // unless it is the "\n" or the byte at which the line is cut.
+    const bool ends = newline != nullptr || n == room;
+    if (late && (ends ? n - 1 : n) > 0) {
+      fail(kResponseTooSlow);
+      return;
     }
-    ++lineLength_;
-    if (lineLength_ == kLineSize - 1) {
-      endLine(lineLength_, nowMs);
-      continue;
-    }
-    if (nowMs - lineStart_ > static_cast<uint32_t>(kLineTimeLimitMs)) fail(kResponseTooSlow);
+    std::memcpy(line_ + lineLength_, data + i, n);
+    lineLength_ += n;
+    i += n;
+    if (ends) endLine(lineLength_, nowMs);
   }
   if (phase_ != Phase::Body || i == length) return;
   const size_t n = std::min(length - i, bodyMissing());
