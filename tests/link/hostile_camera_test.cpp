@@ -129,6 +129,20 @@ class HostileCameraTest : public ::testing::Test {
     setLinkTiming(LinkTiming{});
   }
   void useTiming(const LinkTiming& t) { setLinkTiming(t); }
+  // The fast timing with one limit set.
+  void useLimit(uint32_t LinkTiming::*limit, uint32_t ms) {
+    LinkTiming t = fastTiming();
+    t.*limit = ms;
+    useTiming(t);
+  }
+  // A link whose live stream is up, its events in events_.
+  DeviceHandle streamingLinkTo(int port) {
+    DeviceHandle h = linkTo(port);
+    device_net_work_set_event_callback(h, EventLog::callback, &events_);
+    EXPECT_EQ(device_net_work_startStream(h, 1, &noFrame, nullptr), 1);
+    EXPECT_TRUE(events_.waitFor(LinkEventStreamConnected, 1));
+    return h;
+  }
   DeviceHandle linkTo(int port) {
     DeviceHandle h = device_net_work_createInstance(connectParams("127.0.0.1", port));
     EXPECT_NE(h, nullptr);
@@ -174,9 +188,7 @@ HostileCamera::Script endlessHead(std::chrono::milliseconds pause) {
 }
 
 TEST_F(HostileCameraTest, ASearchWhoseAnswerNeverEndsEndsAtTheResponseDeadline) {
-  LinkTiming t = fastTiming();
-  t.responseDeadlineMs = 400;
-  useTiming(t);
+  useLimit(&LinkTiming::responseDeadlineMs, 400);
   HostileCamera camera(endlessHead(50ms));
   DeviceHandle h = linkTo(camera.port());
   const long long before = residentBytes();
@@ -196,9 +208,7 @@ TEST_F(HostileCameraTest, ASearchWhoseAnswerNeverEndsEndsAtTheResponseDeadline) 
 }
 
 TEST_F(HostileCameraTest, DestroyBreaksOffAStuckSearchAndTheSearchWaitingForIt) {
-  LinkTiming t = fastTiming();
-  t.responseDeadlineMs = 60000;  // far beyond the test: only destroy can end the wait
-  useTiming(t);
+  useLimit(&LinkTiming::responseDeadlineMs, 60000);  // far beyond the test: only destroy can end the wait
   HostileCamera camera(endlessHead(50ms));
   DeviceHandle h = linkTo(camera.port());
   ASSERT_EQ(search(h), 1);
@@ -268,21 +278,15 @@ class Talker {
 };
 
 TEST_F(HostileCameraTest, TalkToACameraThatStopsReadingIsDroppedAndTheStreamReconnects) {
-  LinkTiming t = fastTiming();
-  t.sendTimeLimitMs = 200;
-  useTiming(t);
+  useLimit(&LinkTiming::sendTimeLimitMs, 200);
   HostileCamera camera(&streamWithoutReading);
-  DeviceHandle h = linkTo(camera.port());
-  EventLog& events = events_;
-  device_net_work_set_event_callback(h, EventLog::callback, &events);
-  ASSERT_EQ(device_net_work_startStream(h, 1, &noFrame, nullptr), 1);
-  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1));
+  DeviceHandle h = streamingLinkTo(camera.port());
   const long long before = residentBytes();
   {
     Talker talker(h);
     // Frames never stop on their own: only a failed talk send ends the first
     // connection, and the watchdog then opens a second.
-    EXPECT_TRUE(events.waitFor(LinkEventStreamConnected, 2, 10000));
+    EXPECT_TRUE(events_.waitFor(LinkEventStreamConnected, 2, 10000));
     EXPECT_TRUE(camera.waitForClose(1, 5000ms));
     auto finishing = std::async(std::launch::async, [&] { talker.finish(); });
     ASSERT_EQ(finishing.wait_for(2000ms), std::future_status::ready) << "a talk call did not return";
@@ -295,15 +299,9 @@ TEST_F(HostileCameraTest, TalkToACameraThatStopsReadingIsDroppedAndTheStreamReco
 }
 
 TEST_F(HostileCameraTest, DestroyBreaksOffABlockedTalkSend) {
-  LinkTiming t = fastTiming();
-  t.sendTimeLimitMs = 60000;  // only destroy can end the send
-  useTiming(t);
+  useLimit(&LinkTiming::sendTimeLimitMs, 60000);  // only destroy can end the send
   HostileCamera camera(&streamWithoutReading);
-  DeviceHandle h = linkTo(camera.port());
-  EventLog& events = events_;
-  device_net_work_set_event_callback(h, EventLog::callback, &events);
-  ASSERT_EQ(device_net_work_startStream(h, 1, &noFrame, nullptr), 1);
-  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1));
+  DeviceHandle h = streamingLinkTo(camera.port());
   Talker talker(h);
   ASSERT_TRUE(talker.waitUntilBlocked(300ms, 10000ms)) << "the camera took all the talk";
   EXPECT_TRUE(destroyWithinASecond(h));
