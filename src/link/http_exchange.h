@@ -34,10 +34,10 @@ inline constexpr int kLineTimeLimitMs = 5000;
 // waits for settings before taking the camera for gone, and it also bounds
 // how long a second record-file search waits for the first.
 inline constexpr uint32_t kResponseDeadlineMs = 10000;
-// Cameras send about ten header lines. 256 lines of the longest length
-// (kLineSize - 1) are twice what the header store holds, so the count only
-// ends a head that no store could keep anyway, and it keeps a camera that
-// sends lines fast and without end from holding the exchange until its deadline.
+// Cameras send about ten header lines; 256 lines of the longest length
+// (kLineSize - 1) already come to twice what the header store holds. The
+// count keeps a camera that sends lines fast and without end from holding
+// the exchange, and a core, until the deadline.
 inline constexpr int32_t kMaxHeaderLines = 256;
 // Header bytes are received this many at a time; bytes past the head's
 // blank line are the body's first.
