@@ -12,6 +12,7 @@ packages=(
   libsdl2-dev libturbojpeg0-dev libjpeg-dev
   libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core fonts-arphic-uming
   libyuv-dev
+  xvfb xdotool x11-apps x11-utils
   iproute2 util-linux procps
   libboost-dev nlohmann-json3-dev gdb chromium curl
 )
