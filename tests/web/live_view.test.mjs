@@ -195,7 +195,7 @@ describe('live views in a page', () => {
     await page.close();
   });
 
-  it('shows the caption and the time stamp over the picture', async () => {
+  it('shows the caption and the time stamp over the picture', awaitingControl, async () => {
     const page = await openPage();
     const r = await page.evaluate(async (port) => {
       await c.PlayVideo('admin', '', '127.0.0.1', port, 1, 2);
@@ -264,7 +264,7 @@ describe('live views in a page', () => {
     await page.close();
   });
 
-  it("shows a refusal's status text in yellow over black", async () => {
+  it("shows a refusal's status text in yellow over black", awaitingControl, async () => {
     const page = await openPage();
     const r = await page.evaluate(async (port) => {
       await c.PlayVideo('admin', 'wrong password', '127.0.0.1', port, 1, 2);
@@ -298,7 +298,7 @@ describe('live views in a page', () => {
     await page.close();
   });
 
-  it('turns clicks and double clicks into notifications', async () => {
+  it('turns clicks and double clicks into notifications', awaitingControl, async () => {
     const page = await openPage();
     await page.evaluate(async () => { await c.SetFocus(0); });
     const box = await (await page.$('#view canvas')).boundingBox();
@@ -313,7 +313,7 @@ describe('live views in a page', () => {
     await page.close();
   });
 
-  it('covers the viewport less one pixel in the top layer on ShowMax, and comes back on ShowNormal', async () => {
+  it('covers the viewport less one pixel in the top layer on ShowMax, and comes back on ShowNormal', awaitingControl, async () => {
     for (const scale of [1, 2]) {
       const page = await openPage({ scale });
       const r = await page.evaluate(async () => {
