@@ -14,6 +14,7 @@ packages=(
   libyuv-dev
   xvfb xdotool x11-apps x11-utils
   iproute2 util-linux procps
+  libboost-dev nlohmann-json3-dev gdb chromium curl
 )
 
 missing=()
@@ -27,4 +28,19 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The browser tests run Node with puppeteer-core (pinned in tests/web's lock
+# file) against Debian's Chromium; nothing downloads a browser.
+if ! command -v npm >/dev/null 2>&1; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get install -y -q --no-install-recommends nodejs npm
+fi
+web_tests="$(dirname "$0")/../tests/web"
+if [ ! -d "$web_tests/node_modules/puppeteer-core" ] ||
+   ! cmp -s "$web_tests/package-lock.json" "$web_tests/node_modules/.installed-lock.json"; then
+  (cd "$web_tests" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error &&
+   cp package-lock.json node_modules/.installed-lock.json)
 fi

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "link/http_exchange.h"
+#include "link/plain_connection.h"
 #include "tavolen/types.h"
 
 namespace tavolen {
@@ -27,6 +28,8 @@ struct LinkTiming {
   int32_t resolverSteps = 100;
   uint32_t resolverStopWaitMs = 100;
   uint32_t watchdogStopWaitMs = 200;
+  uint32_t responseDeadlineMs = kResponseDeadlineMs;  // a whole answer to a request
+  uint32_t sendTimeLimitMs = kSendTimeLimitMs;        // one request or talk packet
   HostLookupFn lookup = nullptr;    // null: the system's lookup
 };
 
@@ -45,6 +48,8 @@ class LinkState {
 
   std::atomic<int32_t> hostResolved{0};
   std::atomic<int32_t> resolverStop{0};
+  // Set by the link's cancel step (its destroy has begun): nothing new starts.
+  std::atomic<int32_t> cancelled{0};
 
   // The dotted address as last resolved ("" before the first success).
   std::string resolvedAddress() const;
