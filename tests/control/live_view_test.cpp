@@ -3,6 +3,7 @@
 // and during a view, snapshots, recording, alias, flip and StopVideo.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -48,6 +49,43 @@ TEST_F(ViewFixture, LiveViewEndToEnd) {
   EXPECT_EQ(callI4(control, "StopVideo"), 0);
   EXPECT_EQ(play(), 0);
   ASSERT_TRUE(log.waitForNotify(NOTIFY_STREAM_LOST, 2));
+}
+
+// A camera whose picture is plain grey, so that drawn text stands out.
+class GreyCamera : public ViewFixture {
+ protected:
+  void configure(camsim::Config& c) override {
+    const std::string file = dir.file("grey.h264");
+    const std::string command = "ffmpeg -loglevel error -y -f lavfi -i color=c=0x808080:s=640x360:r=25 -t 2 "
+                                "-c:v libx264 -pix_fmt yuv420p -bf 0 -g 25 -f h264 '" + file + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    c.videoFile = file;
+    c.profiles = {{3, 640, 360, 25, true, 0}};
+  }
+  // Pixels of the window region that are not the picture's grey.
+  int textPixels(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    return readPixels(window).count(left, top, right, bottom, [](uint32_t c) {
+      const int r = c >> 16, g = (c >> 8) & 0xFF, b = c & 0xFF;
+      return std::abs(r - 128) + std::abs(g - 128) + std::abs(b - 128) > 40;
+    });
+  }
+};
+
+TEST_F(GreyCamera, CaptionAndTimeStampAreDrawnOverThePicture) {
+  ASSERT_EQ(play(), 0);
+  ASSERT_TRUE(waitForPictures(3));
+  // Inside the focus frame: the caption at the top left, the time at the
+  // bottom right.
+  EXPECT_EQ(textPixels(2, 2, 200, 60), 0);
+  EXPECT_EQ(textPixels(120, 180, 318, 238), 0);
+  ASSERT_EQ(callI4(control, "SetOsd", {text("TAVOLEN \xE5\x8D\xA1 CAPTION")}), 0);
+  ASSERT_TRUE(waitForPictures(8));
+  EXPECT_GT(textPixels(2, 2, 200, 60), 100);
+  EXPECT_GT(textPixels(120, 180, 318, 238), 100);
+  ASSERT_EQ(callI4(control, "RemoveOsd"), 0);
+  ASSERT_TRUE(waitForPictures(13));
+  EXPECT_EQ(textPixels(2, 2, 200, 60), 0);
+  EXPECT_EQ(textPixels(120, 180, 318, 238), 0);
 }
 
 TEST_F(ViewFixture, ResultsBeforeAndDuringAView) {
