@@ -10,6 +10,7 @@
 
 #include "audio/mixer_controls.h"
 #include "audio/wave_in.h"
+#include "player/adpcm_codec.h"
 #include "tavolen/player.h"
 
 namespace tavolen {
@@ -85,6 +86,15 @@ TAVOLEN_API int32_t x_player_StopDualTalk(DualtalkHandle handle) {
   auto talk = tavolen::talkInstances().find(handle);
   if (!talk) return 0;
   return talk->stopDualTalk();
+}
+
+TAVOLEN_API int32_t x_player_encodeTalkBlock(const int16_t* samples, uint8_t* block) {
+  if (!samples || !block) return 0;
+  static_assert(TALK_BLOCK_SAMPLES * 2 == tavolen::CWaveIn::kBufferBytes &&
+                TALK_BLOCK_BYTES == tavolen::CWaveIn::kBlockBytes);
+  tavolen::AdpcmState state;
+  tavolen::adpcmEncode(state, samples, TALK_BLOCK_SAMPLES * 2, block);
+  return TALK_BLOCK_BYTES;
 }
 
 TAVOLEN_API int32_t x_player_setPlayVolume(int32_t volume) {
