@@ -128,10 +128,15 @@ bool CliProcess::pump(int ms) {
   return true;
 }
 
-bool CliProcess::waitForOutput(const std::string& text, int ms) {
+bool CliProcess::waitForOutput(const std::string& text, int ms, int count) {
+  const auto seen = [&] {
+    int n = 0;
+    for (size_t at = out_.find(text); at != std::string::npos; at = out_.find(text, at + 1)) ++n;
+    return n >= count;
+  };
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (out_.find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() >= end || !pump(20)) return out_.find(text) != std::string::npos;
+  while (!seen()) {
+    if (std::chrono::steady_clock::now() >= end || !pump(20)) return seen();
   }
   return true;
 }

@@ -39,8 +39,8 @@ class CliProcess {
   CliProcess& operator=(const CliProcess&) = delete;
 
   void signal(int sig);
-  // Until stdout holds text, the process ends or ms pass.
-  bool waitForOutput(const std::string& text, int ms);
+  // Until stdout holds text (count times), the process ends or ms pass.
+  bool waitForOutput(const std::string& text, int ms, int count = 1);
   CliResult wait();
 
  private:

@@ -232,7 +232,7 @@ TEST_F(SettingsCli, BadArgumentsAreRefusedBeforeAnythingIsSent) {
     const char* message;
   } cases[] = {
       {{}, "A subcommand is required"},
-      {{"dance"}, "dance"},
+      {{"dance"}, "unknown subcommand dance"},
       {{"info"}, "camera is required"},
       {{"info", "viewer:secret@127.0.0.1:99999"}, "bad port"},
       {{"info", "viewer:a b@127.0.0.1"}, "space"},

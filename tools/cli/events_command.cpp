@@ -61,6 +61,9 @@ int runEvents(Session& session, const EventsOptions& o) {
   if (!o.exec.empty()) command.emplace(o.exec, link.name());
   const size_t from = link.eventCount();
   link.startStream(o.stream);
+  // Nothing is printed before the camera took the account: a refusal is the
+  // watch's one error, not its first event.
+  link.confirmAccount();
 
   const auto end = secondsFromNow(o.seconds > 0 ? o.seconds : kForever);
   size_t next = from;

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "commands.h"
@@ -32,6 +33,22 @@ void limitClosing(int status) {
     std::fflush(Console::out());
     ::_exit(status);
   }).detach();
+}
+
+// The first word that is no option, when it names no subcommand (the parser
+// would only say that a subcommand is required).
+std::string unknownSubcommand(CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--timeout") {
+      ++i;
+      continue;
+    }
+    if (word.empty() || word[0] == '-') continue;
+    const auto known = app.get_subcommands([&](CLI::App* sub) { return sub->get_name() == word; });
+    return known.empty() ? word : "";
+  }
+  return "";
 }
 
 int finish(Session& session, int status) {
@@ -78,7 +95,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "tavolen: %s (see tavolen --help)\n", e.what());
+    const std::string unknown = unknownSubcommand(app, argc, argv);
+    std::fprintf(stderr, "tavolen: %s (see tavolen --help)\n",
+                 unknown.empty() ? e.what() : ("unknown subcommand " + unknown).c_str());
     return kExitUsage;
   }
 

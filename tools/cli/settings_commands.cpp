@@ -78,6 +78,8 @@ int runAlias(Session& session, const AliasOptions& o) {
   if (!error.empty()) throw UsageError(error);
   std::memcpy(alias, o.name.data(), o.name.size());
   CameraLink& link = session.openLink(o.camera);
+  startAccountCheck(link);
+  link.confirmAccount();
   const size_t from = resultCount(link);
   link.queueWrite(CommandSetAlias, alias, sizeof alias);
   waitWriteResults(link, from, {{CommandSetAlias, "alias"}});
@@ -133,6 +135,9 @@ int32_t ptzCode(const PtzOptions& o) {
 int runPtz(Session& session, const PtzOptions& o) {
   const int32_t code = ptzCode(o);
   CameraLink& link = session.openLink(o.camera);
+  // Nothing moves for an account the camera refuses.
+  startAccountCheck(link);
+  link.confirmAccount();
   link.queuePtz(code);
   // The camera sends nothing back for a move; the answer to a read queued
   // behind it shows the move went out.
