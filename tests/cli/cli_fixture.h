@@ -23,6 +23,7 @@ struct CliResult {
 };
 
 struct CliRun {
+  explicit CliRun(std::vector<std::string> arguments) : args(std::move(arguments)) {}
   std::vector<std::string> args;
   std::vector<std::string> env;  // NAME=VALUE, added to (or replacing in) the test's environment
   // A pseudo-terminal as controlling terminal and stderr; `typed` is typed on it.

@@ -400,7 +400,9 @@ TEST_F(MediaCli, TalkDeliversTheFilesSoundInTalkBlocks) {
     std::vector<int16_t> heard;
     for (size_t i = before; i < talk.size(); ++i) {
       ASSERT_EQ(talk[i].payload.size(), 256u);
-      if (i > before) EXPECT_EQ(talk[i].sequence, talk[i - 1].sequence + 1);
+      if (i > before) {
+        EXPECT_EQ(talk[i].sequence, talk[i - 1].sequence + 1);
+      }
       heard.insert(heard.end(), talk[i].pcm.begin(), talk[i].pcm.end());
     }
     EXPECT_GT(bestCorrelation(reference, heard, 16), 0.95);

@@ -14,7 +14,7 @@ namespace {
 
 std::atomic<CameraLink*> gCurrent{nullptr};
 
-bool isVideoOrStatus(uint8_t type) { return type != FRAME_AUDIO_ADPCM && type != FRAME_AUDIO_ALAW; }
+bool isSound(uint8_t type) { return type == FRAME_AUDIO_ADPCM || type == FRAME_AUDIO_ALAW; }
 
 bool resolves(const std::string& host) {
   addrinfo hints{};
@@ -52,14 +52,14 @@ void CameraLink::onEvent(int32_t event, void* user) {
   auto* self = static_cast<CameraLink*>(user);
   {
     std::lock_guard<std::mutex> lock(Waits::mutex());
-    self->state_.events.push_back({eventCode(event), std::chrono::system_clock::now()});
+    self->state_.events.add({eventCode(event), std::chrono::system_clock::now()});
   }
   Waits::notify();
 }
 
 int32_t CameraLink::onVideo(const uint8_t* frame, int32_t length, void* user) {
   auto* self = static_cast<CameraLink*>(user);
-  if (length >= FRAME_HEADER_SIZE && isVideoOrStatus(frame[4])) {
+  if (length >= FRAME_HEADER_SIZE && !isSound(frame[4])) {
     {
       std::lock_guard<std::mutex> lock(Waits::mutex());
       ++self->state_.mediaFrames;
@@ -101,7 +101,7 @@ void CameraLink::startStream(int32_t streamId, FrameSink video) {
   video_ = std::move(video);
   {
     std::lock_guard<std::mutex> lock(Waits::mutex());
-    streamEventsFrom_ = state_.events.size();
+    streamEventsFrom_ = state_.events.end();
     streamFramesFrom_ = state_.mediaFrames;
   }
   streamId_ = streamId;
@@ -153,8 +153,8 @@ void CameraLink::confirmAccount(bool needMedia) {
       verdict = Verdict::Accepted;
       return true;
     }
-    for (size_t i = streamEventsFrom_; i < state_.events.size(); ++i) {
-      const int32_t code = state_.events[i].code;
+    for (const Event& e : state_.events.since(streamEventsFrom_)) {
+      const int32_t code = e.code;
       const bool notAboutAccount = code == LinkEventMaxConnections || code == LinkEventRequestTypeError ||
                                    code == LinkEventVideoLoss;
       if (code == LinkEventBadCredentials || code == LinkEventStreamConnectFailed ||
@@ -186,16 +186,31 @@ void CameraLink::queueWrite(int32_t command, const void* data, int32_t length) {
 void CameraLink::queuePtz(int32_t code) { device_net_work_ptz(link_, code); }
 
 bool CameraLink::waitStreamLost(size_t fromEvent, Clock::time_point deadline) {
-  return Waits::untilOrThrow(deadline, [&] {
-    for (size_t i = fromEvent; i < state_.events.size(); ++i)
-      if (state_.events[i].code == LinkEventStreamLost) return true;
-    return false;
-  });
+  return Waits::untilOrThrow(deadline, [&] { return state_.events.contains(fromEvent, LinkEventStreamLost); });
 }
 
 size_t CameraLink::eventCount() const {
   std::lock_guard<std::mutex> lock(Waits::mutex());
-  return state_.events.size();
+  return state_.events.end();
+}
+
+std::vector<CameraLink::Event> CameraLink::EventLog::since(size_t from) const {
+  const size_t first = from > forgotten_ ? from - forgotten_ : 0;
+  if (first >= events_.size()) return {};
+  return {events_.begin() + static_cast<std::ptrdiff_t>(first), events_.end()};
+}
+
+bool CameraLink::EventLog::contains(size_t from, int32_t code) const {
+  for (const Event& e : since(from))
+    if (e.code == code) return true;
+  return false;
+}
+
+void CameraLink::EventLog::forgetBefore(size_t number) {
+  while (forgotten_ < number && !events_.empty()) {
+    events_.pop_front();
+    ++forgotten_;
+  }
 }
 
 }  // namespace tavolen::cli

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -37,10 +38,27 @@ class CameraLink {
     std::chrono::system_clock::time_point when;
   };
 
+  // The link's events in order, numbered from 0 for the link's life. Those
+  // a reader is done with can be forgotten, so that a watch running for days
+  // does not grow.
+  class EventLog {
+   public:
+    size_t end() const { return forgotten_ + events_.size(); }
+    // The events numbered from `from` on (those still kept).
+    std::vector<Event> since(size_t from) const;
+    bool contains(size_t from, int32_t code) const;
+    void add(const Event& e) { events_.push_back(e); }
+    void forgetBefore(size_t number);
+
+   private:
+    std::deque<Event> events_;
+    size_t forgotten_ = 0;
+  };
+
   // Guarded by Waits::mutex(); read it only inside a Waits predicate or under
   // that mutex.
   struct State {
-    std::vector<Event> events;
+    EventLog events;
     uint64_t mediaFrames = 0;  // live video frames delivered
     // Settings records by the code they arrived with, in arrival order.
     std::map<int32_t, std::vector<std::vector<uint8_t>>> answers;
@@ -86,6 +104,8 @@ class CameraLink {
   bool waitStreamLost(size_t fromEvent, Clock::time_point deadline);
 
   size_t eventCount() const;
+  // Call under Waits::mutex(): the events before `number` are not needed any more.
+  void forgetEventsBefore(size_t number) { state_.events.forgetBefore(number); }
 
   // Throws the Failure that says what the refusal event `code` means (wrong
   // credentials, no connection, too many connections, stream id, video loss).

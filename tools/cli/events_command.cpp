@@ -70,14 +70,13 @@ int runEvents(Session& session, const EventsOptions& o) {
   bool everConnected = false;
   while (!interrupted() && Clock::now() < end) {
     std::vector<CameraLink::Event> fresh;
-    Waits::until(std::min(end, Clock::now() + std::chrono::milliseconds(500)), [&] {
-      return link.state().events.size() > next;
-    });
+    Waits::until(std::min(end, Clock::now() + std::chrono::milliseconds(500)),
+                 [&] { return link.state().events.end() > next; });
     {
       std::lock_guard<std::mutex> lock(Waits::mutex());
-      const auto& all = link.state().events;
-      fresh.assign(all.begin() + static_cast<std::ptrdiff_t>(next), all.end());
-      next = all.size();
+      fresh = link.state().events.since(next);
+      next = link.state().events.end();
+      link.forgetEventsBefore(next);
     }
     if (command) command->reap();
     for (const CameraLink::Event& e : fresh) {
@@ -103,17 +102,15 @@ int runEvents(Session& session, const EventsOptions& o) {
 
 void addEventsCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<EventsOptions>();
-  CLI::App* sub = app.add_subcommand(
+  CLI::App* sub = cameraSubcommand(app, run, o, runEvents,
       "events",
       "Print the camera's events as they happen (time, code, kind, name) until Ctrl-C; with --exec, run a "
       "command for each alarm with TAVOLEN_EVENT, TAVOLEN_EVENT_CODE, TAVOLEN_EVENT_NAME, TAVOLEN_EVENT_TIME "
       "and TAVOLEN_CAMERA in its environment");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
   sub->add_flag("--json", o->json, "one JSON object a line");
   sub->add_option("--exec", o->exec, "a shell command to run for each alarm");
   sub->add_option("--seconds", o->seconds, "stop after this many seconds")->check(CLI::Range(0.1, 1e7));
-  sub->add_option("--stream", o->stream, "the live stream id (events come on it)")->capture_default_str();
-  sub->callback([o, &run] { run = [o](Session& s) { return runEvents(s, *o); }; });
+  addStreamOption(sub, o->stream, "events come on it");
 }
 
 }  // namespace tavolen::cli

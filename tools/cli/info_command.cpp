@@ -100,11 +100,9 @@ void addInfoCommand(CLI::App& app, Runner& run) {
     names += names.empty() ? "" : ", ";
     names += g.name;
   }
-  CLI::App* sub = app.add_subcommand("info", "Print the camera's settings as group.field=value lines");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* sub = cameraSubcommand(app, run, o, runInfo, "info", "Print the camera's settings as group.field=value lines");
   sub->add_option("groups", o->groups, "only these groups (" + names + "); each must answer");
   sub->add_flag("--json", o->json, "print one JSON object");
-  sub->callback([o, &run] { run = [o](Session& s) { return runInfo(s, *o); }; });
 }
 
 }  // namespace tavolen::cli

@@ -49,11 +49,9 @@ int runListen(Session& session, const ListenOptions& o) {
 
 void addListenCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<ListenOptions>();
-  CLI::App* sub = app.add_subcommand("listen", "Play the camera's sound on the speakers until Ctrl-C");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* sub = cameraSubcommand(app, run, o, runListen, "listen", "Play the camera's sound on the speakers until Ctrl-C");
   sub->add_option("--seconds", o->seconds, "stop after this many seconds")->check(CLI::Range(0.1, 1e7));
-  sub->add_option("--stream", o->stream, "the live stream id (sound comes only with it)")->capture_default_str();
-  sub->callback([o, &run] { run = [o](Session& s) { return runListen(s, *o); }; });
+  addStreamOption(sub, o->stream, "sound comes only with it");
 }
 
 }  // namespace tavolen::cli

@@ -70,11 +70,10 @@ int runRecord(Session& session, const RecordOptions& o) {
 
 void addRecordCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<RecordOptions>();
-  CLI::App* sub = app.add_subcommand(
+  CLI::App* sub = cameraSubcommand(app, run, o, runRecord,
       "record",
       "Record the live stream with sound into DIR/RecordFiles/YYYYMMDD/HOST/ as the recorder names its AVI files, "
       "until --seconds pass or Ctrl-C");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
   sub->add_option("--seconds", o->seconds, "stop after this many seconds (default: at Ctrl-C)")
       ->check(CLI::Range(0.1, 1e7));
   sub->add_option("--dir", o->dir, "the folder of the recording tree")->capture_default_str();
@@ -86,8 +85,7 @@ void addRecordCommand(CLI::App& app, Runner& run) {
       ->capture_default_str();
   sub->add_option("--reserve", o->reserveMB, "free disk space to keep, in MiB (at least 200)")->capture_default_str();
   sub->add_flag("--cover", o->cover, "when space runs short, delete the oldest day of recordings");
-  sub->add_option("--stream", o->stream, "the live stream id")->capture_default_str();
-  sub->callback([o, &run] { run = [o](Session& s) { return runRecord(s, *o); }; });
+  addStreamOption(sub, o->stream, "");
 }
 
 }  // namespace tavolen::cli

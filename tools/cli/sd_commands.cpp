@@ -228,20 +228,16 @@ void addSdCommands(CLI::App& app, Runner& run) {
   sd->require_subcommand(1);
 
   auto l = std::make_shared<ListOptions>();
-  CLI::App* list = sd->add_subcommand("list", "List the recordings of one day: name and size in bytes");
-  list->add_option("camera", l->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* list = cameraSubcommand(*sd, run, l, runList, "list", "List the recordings of one day: name and size in bytes");
   list->add_option("--date", l->date, "the day, YYYY-MM-DD (local time)")->required();
   list->add_flag("--json", l->json, "print a JSON array");
-  list->callback([l, &run] { run = [l](Session& s) { return runList(s, *l); }; });
 
   auto g = std::make_shared<GetOptions>();
-  CLI::App* get = sd->add_subcommand(
+  CLI::App* get = cameraSubcommand(*sd, run, g, runGet,
       "get", "Fetch one recording into an AVI file, with a progress bar on a terminal");
-  get->add_option("camera", g->camera, "[user[:password]@]host[:port]")->required();
   get->add_option("file", g->file, "the recording's name, as sd list prints it")->required();
   get->add_option("-o,--output", g->output, "the AVI file to write")->required();
   get->add_option("--date", g->date, "the recording's day, YYYY-MM-DD, to find it faster");
-  get->callback([g, &run] { run = [g](Session& s) { return runGet(s, *g); }; });
 }
 
 }  // namespace tavolen::cli

@@ -175,42 +175,34 @@ int runReboot(Session& session, const RebootOptions& o) {
 
 void addSetCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<SetOptions>();
-  CLI::App* sub = app.add_subcommand(
+  CLI::App* sub = cameraSubcommand(app, run, o, runSet,
       "set",
       "Change settings: GROUP.FIELD=VALUE as info prints them. Fields not named keep their values; "
       "network, users and wifi settings restart the camera (wifi fields not named are written as 0 or empty)");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
   sub->add_option("assignments", o->assignments, "GROUP.FIELD=VALUE ...")->required();
-  sub->callback([o, &run] { run = [o](Session& s) { return runSet(s, *o); }; });
 }
 
 void addAliasCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<AliasOptions>();
-  CLI::App* sub = app.add_subcommand("alias", "Give the camera a name (at most 63 bytes)");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* sub = cameraSubcommand(app, run, o, runAlias, "alias", "Give the camera a name (at most 63 bytes)");
   sub->add_option("name", o->name, "the new name")->required();
-  sub->callback([o, &run] { run = [o](Session& s) { return runAlias(s, *o); }; });
 }
 
 void addPtzCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<PtzOptions>();
-  CLI::App* sub = app.add_subcommand(
+  CLI::App* sub = cameraSubcommand(app, run, o, runPtz,
       "ptz",
       "Pan and tilt: up, down, left, right (codes 0, 2, 4, 6), stop (1), center (25), "
       "preset N and goto N (N 1-3: codes 90, 92, 94 and 91, 93, 95), or code N for any code the link sends");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
   sub->add_option("action", o->action, "up|down|left|right|stop|center|preset|goto|code")->required();
   sub->add_option("number", o->number, "the preset number, or the code");
-  sub->callback([o, &run] { run = [o](Session& s) { return runPtz(s, *o); }; });
 }
 
 void addRebootCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<RebootOptions>();
-  CLI::App* sub = app.add_subcommand("reboot", "Restart the camera; returns once it has gone down");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* sub = cameraSubcommand(app, run, o, runReboot, "reboot", "Restart the camera; returns once it has gone down");
   sub->add_option("--wait", o->wait, "then wait up to this many seconds for it to stream again")
       ->check(CLI::Range(1.0, 3600.0));
-  sub->callback([o, &run] { run = [o](Session& s) { return runReboot(s, *o); }; });
 }
 
 }  // namespace tavolen::cli

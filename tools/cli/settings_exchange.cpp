@@ -85,7 +85,7 @@ void waitWriteResults(CameraLink& link, size_t from, const std::map<int32_t, std
   startAccountCheck(link);
   link.confirmAccount();
   std::map<int32_t, int32_t> results;
-  const bool all = Waits::untilOrThrow(link.deadline(), [&] {
+  Waits::untilOrThrow(link.deadline(), [&] {
     const auto& list = link.state().results;
     for (size_t i = from; i < list.size(); ++i) results.emplace(list[i].first, list[i].second);
     for (const auto& [command, name] : what)
@@ -97,7 +97,6 @@ void waitWriteResults(CameraLink& link, size_t from, const std::map<int32_t, std
     if (it == results.end()) throw Failure(link.name() + " did not answer the " + name + " request");
     if (it->second != 0) throw Failure(link.name() + " refused the " + name);
   }
-  (void)all;
 }
 
 void waitRestart(CameraLink& link, size_t fromEvent) {

@@ -100,14 +100,12 @@ int runSnapshot(Session& session, const SnapshotOptions& o) {
 
 void addSnapshotCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<SnapshotOptions>();
-  CLI::App* sub = app.add_subcommand(
+  CLI::App* sub = cameraSubcommand(app, run, o, runSnapshot,
       "snapshot",
       "Write one picture of the live stream: a BMP (H.264 cameras) or the JPEG as received (JPEG streams); "
       "PNG when FILE ends in .png");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
   sub->add_option("-o,--output", o->output, "the picture file")->required();
-  sub->add_option("--stream", o->stream, "the live stream id")->capture_default_str();
-  sub->callback([o, &run] { run = [o](Session& s) { return runSnapshot(s, *o); }; });
+  addStreamOption(sub, o->stream, "");
 }
 
 }  // namespace tavolen::cli

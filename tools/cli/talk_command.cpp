@@ -40,11 +40,10 @@ int runTalk(Session& session, const TalkOptions& o) {
     Waits::sleepUntil(start + n * kBlockDuration);
     if (interrupted()) throw Interrupted();
     // While the link reconnects it drops talk without a word: say it.
-    bool lost = false;
+    bool lost;
     {
       std::lock_guard<std::mutex> lock(Waits::mutex());
-      const auto& events = link.state().events;
-      for (size_t i = from; i < events.size(); ++i) lost |= events[i].code == LinkEventStreamLost;
+      lost = link.state().events.contains(from, LinkEventStreamLost);
     }
     if (lost) throw Failure(link.name() + " dropped the connection while talking");
     x_player_encodeTalkBlock(pcm, block);
@@ -57,11 +56,9 @@ int runTalk(Session& session, const TalkOptions& o) {
 
 void addTalkCommand(CLI::App& app, Runner& run) {
   auto o = std::make_shared<TalkOptions>();
-  CLI::App* sub = app.add_subcommand("talk", "Play a sound file (WAV, MP3, Ogg, ...) through the camera's speaker");
-  sub->add_option("camera", o->camera, "[user[:password]@]host[:port]")->required();
+  CLI::App* sub = cameraSubcommand(app, run, o, runTalk, "talk", "Play a sound file (WAV, MP3, Ogg, ...) through the camera's speaker");
   sub->add_option("-f,--file", o->file, "the sound file")->required();
-  sub->add_option("--stream", o->stream, "the live stream id (talk travels on its connection)")->capture_default_str();
-  sub->callback([o, &run] { run = [o](Session& s) { return runTalk(s, *o); }; });
+  addStreamOption(sub, o->stream, "talk travels on its connection");
 }
 
 }  // namespace tavolen::cli
