@@ -66,14 +66,23 @@ int32_t CTcpSocket::close() {
   if (onReceiveThread) {
     // The thread sees stopFlag after the delivery returns and ends without
     // touching the socket again; its handle is joined by the next connect or close.
-    if (s != kInvalidSocket) platform::closeSocket(s);
+    closeAfterSends(s);
     return 1;
   }
   joinReceiveThread();
   // Closed only after the thread is gone, so it can never poll a descriptor
   // number that has meanwhile been reused.
-  if (s != kInvalidSocket) platform::closeSocket(s);
+  closeAfterSends(s);
   return 1;
+}
+
+void CTcpSocket::closeAfterSends(SocketHandle s) {
+  if (s == kInvalidSocket) return;
+  // A send that took the descriptor before it was swapped out still holds the
+  // send lock: the number must not be freed (and reused) under it. The
+  // shutdown above has already made such a send return.
+  std::lock_guard<std::mutex> guard(sendLock_);
+  platform::closeSocket(s);
 }
 
 void CTcpSocket::joinReceiveThread() {
@@ -177,7 +186,7 @@ void CTcpSocket::closeFromReceiveThread(SocketHandle s) {
   // the descriptor after joining this thread.
   if (socket_.compare_exchange_strong(expected, kInvalidSocket)) {
     platform::shutdownBoth(s);
-    platform::closeSocket(s);
+    closeAfterSends(s);
   }
 }
 

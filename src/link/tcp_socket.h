@@ -85,6 +85,8 @@ class CTcpSocket {
   bool receiveStep(platform::SocketHandle s, const StopCheck& stop);
   void closeFromReceiveThread(platform::SocketHandle s);
   void joinReceiveThread();
+  // Closes s once no send is using it.
+  void closeAfterSends(platform::SocketHandle s);
 
   std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
   char host_[128] = {};
