@@ -151,7 +151,7 @@ TEST_F(SettingsCli, PtzSendsTheCodeOfEachAction) {
                                std::to_string(k.code) + " HTTP/1.1");
   }
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"jump"}, {"preset", "0"}, {"goto", "4"}, {"up", "2"}, {"code", "8"}, {"code", "40"}, {"code", "96"}}) {
+           {"jump"}, {"preset", "0"}, {"goto", "4"}, {"up", "2"}, {"code", "40"}}) {
     std::vector<std::string> args = {"ptz", camera()};
     args.insert(args.end(), bad.begin(), bad.end());
     const CliResult r = runCli(args);
@@ -287,7 +287,7 @@ TEST_F(SettingsCli, CtrlCEndsAWaitAtOnce) {
   p.signal(SIGINT);
   const CliResult r = p.wait();
   EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_EQ(r.out, "");
 }
 

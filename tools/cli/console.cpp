@@ -3,6 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <sanitizer/common_interface_defs.h>
+#define TAVOLEN_CLI_SANITIZED 1
+#endif
+
 namespace tavolen::cli {
 
 namespace {
@@ -27,6 +34,10 @@ void Console::takeOver(bool verbose) {
   gOut = ::fdopen(gOutFd, "w");
   gErr = ::fdopen(gErrFd, "w");
   if (gErr != nullptr) std::setvbuf(gErr, nullptr, _IOLBF, 0);
+#ifdef TAVOLEN_CLI_SANITIZED
+  // A sanitizer's report is the tool's own business: keep it visible.
+  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<uintptr_t>(gErrFd)));
+#endif
   const int sink = verbose ? gErrFd : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (sink >= 0) {
     ::dup2(sink, 1);
