@@ -33,6 +33,11 @@ int runListen(Session& session, const ListenOptions& o) {
     player.feed(f, n);
     ++blocks;
   });
+  // The sound stream counts into `blocks`: it ends before `blocks` does.
+  const struct StopAudio {
+    CameraLink& link;
+    ~StopAudio() { link.stopAudio(); }
+  } stopAudio{link};
   if (!opened) throw Failure(link.name() + " did not open its sound stream");
 
   if (!Waits::poll(link.deadline(), [&] { return blocks.load() > 0; }))

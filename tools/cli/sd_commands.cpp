@@ -162,6 +162,11 @@ int runGet(Session& session, const GetOptions& o) {
   Fetch fetch;
   fetch.player = &player;
   fetch.lastFrameAt = Clock::now().time_since_epoch().count();
+  // The playback thread writes into `fetch`: it ends before `fetch` does.
+  const struct StopPlayback {
+    DeviceHandle link;
+    ~StopPlayback() { device_record_file_stop(link); }
+  } stopPlayback{link.handle()};
   if (device_record_file_start(link.handle(), o.file.c_str(), Fetch::onFrame, &fetch) != 1)
     throw Failure("cannot connect to " + link.name());
 
