@@ -278,6 +278,19 @@ TEST_F(SettingsCli, PasswordFromTheEnvironmentOrThePrompt) {
   EXPECT_EQ(typed.err.find("secret"), std::string::npos) << "the password was echoed: " << typed.err;
 }
 
+TEST_F(SettingsCli, ASilentCameraFailsOnceTheTimeoutPassed) {
+  // It takes the connection and says nothing, on every connection.
+  camera_->setStandingFault({camsim::FaultKind::Silent, 0});
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--timeout", "1.5", "info", camera()}, {"--timeout", "1.5", "snapshot", camera(), "-o", scratch("x.bmp")}}) {
+    const CliResult r = runCli(args);
+    EXPECT_EQ(r.status, 1) << args[2];
+    EXPECT_EQ(lines(r.err), std::vector<std::string>{"tavolen: no answer from 127.0.0.1:" +
+                                                     std::to_string(camera_->port()) + " within 1.5 s"})
+        << args[2];
+  }
+}
+
 TEST_F(SettingsCli, CtrlCEndsAWaitAtOnce) {
   // A camera that never answers the settings request: the tool is waiting
   // on its timeout when the interrupt comes.

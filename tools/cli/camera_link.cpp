@@ -171,8 +171,7 @@ void CameraLink::confirmAccount(bool needMedia) {
     return false;
   };
   if (!Waits::untilOrThrow(deadline(), decide)) {
-    throw Failure("no answer from " + name() + " within " + std::to_string(static_cast<int>(timeoutSeconds_)) +
-                  " s");
+    throw Failure("no answer from " + name() + " within " + secondsText(timeoutSeconds_));
   }
   if (verdict == Verdict::Refused) failRefusal(refusal);
 }

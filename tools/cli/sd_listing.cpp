@@ -82,7 +82,7 @@ std::vector<SdRecording> listRecordings(CameraLink& link, const LocalTime& first
     link.abandon();
     if (interrupted()) throw Interrupted();
     throw Failure(link.name() + " did not finish listing its recordings within " +
-                  std::to_string(static_cast<int>(link.timeoutSeconds())) + " s");
+                  secondsText(link.timeoutSeconds()));
   }
   end.join();
   std::lock_guard<std::mutex> lock(Waits::mutex());

@@ -166,7 +166,7 @@ int runReboot(Session& session, const RebootOptions& o) {
       framesAtLoss = link.state().mediaFrames;
     }
     if (!Waits::untilOrThrow(secondsFromNow(o.wait), [&] { return link.state().mediaFrames > framesAtLoss; }))
-      throw Failure(link.name() + " did not come back within " + std::to_string(static_cast<int>(o.wait)) + " s");
+      throw Failure(link.name() + " did not come back within " + secondsText(o.wait));
   }
   return 0;
 }

@@ -78,7 +78,7 @@ int runSnapshot(Session& session, const SnapshotOptions& o) {
     const PlayerCounters c = player.counters();
     return player.handle() != nullptr && (player.isJpeg() ? c.picturesDecoded : c.picturesPresented) > 0;
   });
-  if (!ready) throw Failure("no picture from " + link.name() + " within " + std::to_string(static_cast<int>(link.timeoutSeconds())) + " s");
+  if (!ready) throw Failure("no picture from " + link.name() + " within " + secondsText(link.timeoutSeconds()));
 
   PictureFile picture(o.output, player.isJpeg());
   // A request that found no picture in its 200 ms leaves the file empty: ask again.

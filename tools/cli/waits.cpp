@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 namespace tavolen::cli {
@@ -51,6 +52,12 @@ void startInterruptHandling() {
       Waits::notifyInterrupt();
     }
   }).detach();
+}
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
 }
 
 bool interrupted() { return gSignal.load() != 0; }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "failure.h"
 
@@ -29,6 +30,9 @@ int interruptedStatus();
 
 // "Until interrupted", as a deadline the clocks can still add up (years).
 inline constexpr double kForever = 1e8;
+
+// "10 s", "0.5 s": a wait's length for a message.
+std::string secondsText(double seconds);
 
 inline Clock::time_point secondsFromNow(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
