@@ -7,7 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
+  libcli11-dev
   libasound2-dev libasound2-plugins alsa-utils pulseaudio pulseaudio-utils
   libsdl2-dev libturbojpeg0-dev libjpeg-dev
   libfreetype-dev libfontconfig-dev fontconfig fonts-dejavu-core fonts-arphic-uming

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/tick.h"
@@ -193,6 +195,33 @@ TEST(TcpSocketClose, ClosedSocketCloseReturnsOne) {
   CTcpSocket socket;
   EXPECT_EQ(socket.close(), 1);
   EXPECT_EQ(socket.close(), 1);
+}
+
+TEST(TcpSocketClose, CloseWaitsForASendInProgress) {
+  // A descriptor freed while another thread still sends on it could be
+  // reused under that send; ThreadSanitizer reports the close racing the
+  // send. Several rounds, so that a close lands inside a send.
+  LoopbackServer server([&](int fd) { LoopbackServer::peerClosesWithin(fd, 5000); });
+  FrameSink sink;
+  CTcpSocket socket;
+  socket.bindDelivery(FrameSink::deliver, &sink);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(socket.connect("127.0.0.1", server.port()), 1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread sender([&] {
+      const char packet[64] = {};
+      while (!stop.load())
+        if (socket.send(packet, sizeof packet) > 0) ++sent;
+    });
+    const uint32_t start = platform::tickCount();
+    while (sent.load() < 20 && platform::tickCount() - start < 3000) platform::sleepMs(1);
+    EXPECT_EQ(socket.close(), 1);
+    EXPECT_FALSE(socket.send("x", 1));
+    stop = true;
+    sender.join();
+    ASSERT_GE(sent.load(), 20);
+  }
 }
 
 TEST(TcpSocketClose, CloseFromTheDeliveryDoesNotDeadlock) {
