@@ -10,6 +10,8 @@
 //   {"op":"drawn","seq":S}            the page drew picture S; it may get the next
 // Argument values: a JSON integer in the signed 32-bit range is I4, a string
 // is a text, null is EMPTY. tavolen.js converts script values before sending.
+// Texts cross between UTF-8 (JSON) and UTF-16 (the control) with the
+// control's own conversions: broken input becomes U+FFFD.
 //
 // Host to page, JSON text, in the order things happened:
 //   {"op":"ready","members":[...],"library":{...},"properties":[{"dispid":D,"value":V}...]}
@@ -81,11 +83,6 @@ using ParsedMessage = std::variant<PageMessage, ProtocolError>;
 // Parses one text message from a page. Never throws; every shape it does not
 // know is a ProtocolError.
 ParsedMessage parsePageMessage(std::string_view text);
-
-// Texts between UTF-8 (JSON) and UTF-16 (the control). Invalid input becomes
-// U+FFFD; neither throws.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
 
 // Host to page messages (JSON text).
 std::string resultMessage(int64_t id, const WireValue& value);
