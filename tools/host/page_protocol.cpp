@@ -181,7 +181,7 @@ std::string windowMessage(const WindowView& view) {
                {"height", view.height}, {"visible", view.visible}, {"fullScreen", view.fullScreen}});
 }
 
-std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow& library,
+std::string readyMessage(const std::vector<MemberRow>& members, const std::optional<LibraryRow>& library,
                          const std::vector<std::pair<int32_t, WireValue>>& properties) {
   json table = json::array();
   for (const MemberRow& member : members) {
@@ -195,13 +195,14 @@ std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow
   json values = json::array();
   for (const auto& [dispid, value] : properties)
     values.push_back({{"dispid", dispid}, {"value", toJson(value)}});
-  const json lib = {{"libraryGuid", library.libraryGuid},   {"dispatchGuid", library.dispatchGuid},
-                    {"eventsGuid", library.eventsGuid},     {"controlGuid", library.controlGuid},
-                    {"propertyPageGuid", library.propertyPageGuid},
-                    {"progId", library.progId},             {"typeName", library.typeName},
-                    {"versionMajor", library.versionMajor}, {"versionMinor", library.versionMinor}};
-  return dump({{"op", "ready"}, {"members", std::move(table)}, {"library", lib},
-               {"properties", std::move(values)}});
+  json message = {{"op", "ready"}, {"members", std::move(table)}, {"properties", std::move(values)}};
+  if (library)
+    message["library"] = {{"libraryGuid", library->libraryGuid},   {"dispatchGuid", library->dispatchGuid},
+                          {"eventsGuid", library->eventsGuid},     {"controlGuid", library->controlGuid},
+                          {"propertyPageGuid", library->propertyPageGuid},
+                          {"progId", library->progId},             {"typeName", library->typeName},
+                          {"versionMajor", library->versionMajor}, {"versionMinor", library->versionMinor}};
+  return dump(message);
 }
 
 void writePictureHead(uint8_t* head, uint32_t seq, int width, int height, uint8_t format) {

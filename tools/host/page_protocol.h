@@ -15,6 +15,7 @@
 //
 // Host to page, JSON text, in the order things happened:
 //   {"op":"ready","members":[...],"library":{...},"properties":[{"dispid":D,"value":V}...]}
+//                                     (the host object at /host: no library)
 //   {"op":"property","dispid":D,"value":V}   a property's value changed
 //   {"op":"event","dispid":D,"args":[...]}
 //   {"op":"result","id":N,"value":V}         V null for VOID methods and puts
@@ -123,7 +124,9 @@ struct LibraryRow {
   std::string libraryGuid, dispatchGuid, eventsGuid, controlGuid, propertyPageGuid, progId, typeName;
   int32_t versionMajor = 0, versionMinor = 0;
 };
-std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow& library,
+// library: the type library's identities; a control has them, the host's own
+// object has none.
+std::string readyMessage(const std::vector<MemberRow>& members, const std::optional<LibraryRow>& library,
                          const std::vector<std::pair<int32_t, WireValue>>& properties);
 
 }  // namespace tavolen::host
