@@ -226,6 +226,30 @@ describe('the demo page', () => {
     assert.equal(await page.evaluate(() => until(() => demo.views.length === 1).then(() => document.querySelectorAll('.view').length)), 1);
   });
 
+  it('lists recordings through the host object, refusing what is no day or no call', async () => {
+    const port = Number(new URL(page.url()).searchParams.get('port'));
+    const r = await page.evaluate(async (port) => {
+      const settle = (p) => p.then((v) => v, (e) => 'error ' + (e.code >>> 0).toString(16));
+      const names = [];
+      demo.host.addEventListener('onRecordFile', (e) => names.push(e.detail.fileName));
+      const now = new Date();
+      const list = (y, m, d) => settle(demo.host.listRecordFiles('admin', '', '127.0.0.1', port, y, m, d));
+      return {
+        today: await list(now.getFullYear(), now.getMonth() + 1, now.getDate()),
+        names: names.length,
+        emptyDay: await list(2020, 1, 1),
+        noDay: await list(2025, 2, 29),
+        noMonth: await list(2025, 13, 1),
+        tooFew: await settle(demo.host.listRecordFiles('admin', '', '127.0.0.1', port)),
+        textForNumber: await settle(demo.host.listRecordFiles('admin', '', '127.0.0.1', 'port', 2025, 1, 1)),
+        hostHasControlMembers: TavolenHost.members.some((m) => m.name === 'PlayVideo'),
+        controlHasHostMembers: TavolenControl.members.some((m) => /RecordFile$|Volume|Mute/.test(m.name)),
+      };
+    }, port);
+    assert.deepEqual(r, { today: 3, names: 3, emptyDay: 0, noDay: -1, noMonth: -1, tooFew: 'error 8002000e',
+      textForNumber: 'error 80020005', hostHasControlMembers: false, controlHasHostMembers: false });
+  });
+
   it('reads and sets the mixer through the host object', async () => {
     const r = await page.evaluate(async () => {
       const volume = await demo.host.getPlayVolume();
