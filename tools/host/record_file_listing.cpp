@@ -2,10 +2,10 @@
 
 #include <condition_variable>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <thread>
 
+#include "calendar_day.h"
 #include "tavolen/tavolen.h"
 
 namespace tavolen::host {
@@ -26,18 +26,6 @@ void onFile(const char* fileName, const char*, int32_t size, void* user) {
   listing->files.push_back({fileName ? fileName : "", size});
 }
 
-bool isDay(int32_t year, int32_t month, int32_t day) {
-  if (year < 1970 || year > 2037 || month < 1 || month > 12 || day < 1 || day > 31) return false;
-  // Through the calendar and back: the 30th of February is no day.
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  return std::mktime(&t) != -1 && t.tm_mon == month - 1 && t.tm_mday == day;
-}
-
 bool copyField(char (&field)[64], const std::string& text) {
   if (text.size() >= sizeof field || text.find('\0') != std::string::npos) return false;
   std::memcpy(field, text.c_str(), text.size() + 1);
@@ -49,7 +37,7 @@ bool copyField(char (&field)[64], const std::string& text) {
 std::optional<std::vector<RecordFileRow>> listRecordFiles(const CameraAccount& camera, int32_t year,
                                                           int32_t month, int32_t day,
                                                           std::chrono::milliseconds deadline) {
-  if (!isDay(year, month, day)) return std::nullopt;
+  if (!tools::isCalendarDay(year, month, day)) return std::nullopt;
   DeviceConnectParams params;
   std::memset(&params, 0, sizeof params);
   if (!copyField(params.user, camera.user) || !copyField(params.password, camera.password) ||
