@@ -75,7 +75,7 @@ if [ ${#camera[@]} -eq 0 ]; then
   # The substitute camera. Its motion alarm comes every 40 s; the control
   # shows it for 30 s and then reports its end.
   "$camsim_program" --port 0 --record-folder "$work/sd" --make-recordings 3 \
-    --status-every 32:40000 --search --search-bind 127.0.0.1 >"$work/camsim.log" 2>&1 &
+    --status-every 32:40000 --search --search-bind 127.0.0.1 >"$work/camsim.log" &
   pids+=($!)
   cam_port="$(port_from_log "$work/camsim.log" 'listening on 127\.0\.0\.1:[0-9]+' "$!")"
   cam_host=127.0.0.1 cam_user=admin cam_pwd=""
@@ -90,7 +90,7 @@ else
   cam_pwd="${camera[2]:-}"
 fi
 
-"$host_program" --port 0 >"$work/host.log" 2>&1 &
+"$host_program" --port 0 >"$work/host.log" &
 pids+=($!)
 host_port="$(port_from_log "$work/host.log" 'listening on http://127\.0\.0\.1:[0-9]+' "$!")"
 
