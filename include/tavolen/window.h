@@ -37,6 +37,19 @@ TAVOLEN_API TavolenWindow* tavolen_window_create_sdl(const char* title, int32_t 
  * closed it (or for a handle that is not an SDL window). */
 TAVOLEN_API int32_t tavolen_window_pump(TavolenWindow* window, int32_t timeoutMs);
 
+/* SDL windows: the keys the user typed into the window, queued by
+ * tavolen_window_pump and taken by the host one at a time on the same thread.
+ * A key that types a character is that character, unshifted, except that
+ * letters follow Shift and Caps Lock ('o', 'O'); so 8 is Backspace, 9 Tab,
+ * 13 Enter, 27 Escape. F1 to F12 are TAVOLEN_KEY_F1 to TAVOLEN_KEY_F12. Other
+ * keys and a held key's repeats are not reported. Returns the oldest key not
+ * yet taken, or 0 when none waits (and for a handle that is not an SDL
+ * window). At most 64 keys wait; beyond that the oldest are dropped. */
+#define TAVOLEN_KEY_F1 0x10001
+#define TAVOLEN_KEY_F11 (TAVOLEN_KEY_F1 + 10)
+#define TAVOLEN_KEY_F12 (TAVOLEN_KEY_F1 + 11)
+TAVOLEN_API int32_t tavolen_window_next_key(TavolenWindow* window);
+
 /* Results 1 done, 0 failed (unknown handle, bad size, a position beyond
  * +-16777216). A change of size, position or visibility is seen by a player at
  * its next picture. A new size repaints the window with black; the same size

@@ -13,6 +13,7 @@ using tavolen::platform::VideoWindow;
 using tavolen::platform::windowHandles;
 
 static_assert(TAVOLEN_WINDOW_MAX_SIDE == tavolen::platform::kMaxWindowSide);
+static_assert(TAVOLEN_KEY_F1 == tavolen::platform::kKeyF1);
 static_assert(std::is_same_v<TavolenWindowListener, tavolen::platform::WindowListener>);
 
 namespace {
@@ -47,6 +48,10 @@ TAVOLEN_API int32_t tavolen_window_pump(TavolenWindow* window, int32_t timeoutMs
   return withWindow(window, [&](VideoWindow& w) {
     return tavolen::platform::pumpSdlWindow(w, timeoutMs < 0 ? 0 : timeoutMs);
   });
+}
+
+TAVOLEN_API int32_t tavolen_window_next_key(TavolenWindow* window) {
+  return withWindow(window, [&](VideoWindow& w) { return tavolen::platform::nextSdlKey(w); });
 }
 
 TAVOLEN_API int32_t tavolen_window_set_size(TavolenWindow* window, int32_t width, int32_t height) {

@@ -16,6 +16,9 @@ namespace {
 // the process never grows without limit).
 constexpr size_t kMaxParkedEvents = 1024;
 
+// Keys a host has not taken yet: a host that never asks keeps only the latest.
+constexpr size_t kMaxQueuedKeys = 64;
+
 // Events that arrived for another SDL window during a pump, kept for that
 // window's own pump. Host thread only.
 std::deque<SDL_Event>& parkedEvents() {
@@ -35,6 +38,7 @@ uint32_t eventWindowId(const SDL_Event& e) {
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP: return e.button.windowID;
     case SDL_MOUSEMOTION: return e.motion.windowID;
+    case SDL_KEYDOWN: return e.key.windowID;
     default: return e.type == wakeEventType() ? e.user.windowID : 0;
   }
 }
@@ -54,6 +58,21 @@ bool pressEvent(const SDL_MouseButtonEvent& b, MouseEvent& out) {
     return true;
   }
   return false;
+}
+
+// The code tavolen_window_next_key reports for a pressed key, or 0 for keys
+// it does not report. SDL's key codes of the keys that type a character are
+// that character, unshifted; only letters take Shift and Caps Lock into
+// account, as digits and signs move around between keyboard layouts.
+int32_t keyCode(const SDL_Keysym& k) {
+  if (k.sym >= SDLK_a && k.sym <= SDLK_z) {
+    const bool shift = (k.mod & KMOD_SHIFT) != 0;
+    const bool caps = (k.mod & KMOD_CAPS) != 0;
+    return shift != caps ? k.sym - 'a' + 'A' : k.sym;
+  }
+  if (k.sym > 0 && k.sym < 0x7F) return k.sym;
+  if (k.sym >= SDLK_F1 && k.sym <= SDLK_F12) return kKeyF1 + (k.sym - SDLK_F1);
+  return 0;
 }
 
 class SdlWindow final : public CanvasWindow {
@@ -122,6 +141,13 @@ class SdlWindow final : public CanvasWindow {
     return 1;
   }
 
+  int32_t nextKey() {
+    if (keys_.empty()) return 0;
+    const int32_t key = keys_.front();
+    keys_.pop_front();
+    return key;
+  }
+
  protected:
   void onChanged() override {
     if (!dirty_.exchange(true)) {
@@ -162,6 +188,13 @@ class SdlWindow final : public CanvasWindow {
         return;
       case SDL_MOUSEMOTION:
         notifyObserver({WindowEvent::Kind::Mouse, MouseEvent::Move, e.motion.x, e.motion.y});
+        return;
+      case SDL_KEYDOWN:
+        // A held key's repeats would toggle full screen back and forth.
+        if (const int32_t key = keyCode(e.key.keysym); key != 0 && !e.key.repeat) {
+          if (keys_.size() >= kMaxQueuedKeys) keys_.pop_front();
+          keys_.push_back(key);
+        }
         return;
       case SDL_WINDOWEVENT:
         break;
@@ -247,6 +280,7 @@ class SdlWindow final : public CanvasWindow {
   std::atomic<bool> dirty_{true};
   bool closedByUser_ = false;
   uint64_t appliedRequests_ = 0;  // host thread
+  std::deque<int32_t> keys_;      // host thread
 };
 
 }  // namespace
@@ -269,6 +303,11 @@ std::shared_ptr<VideoWindow> createSdlWindow(const std::string& title, int32_t w
 int32_t pumpSdlWindow(VideoWindow& window, int32_t timeoutMs) {
   auto* sdl = dynamic_cast<SdlWindow*>(&window);
   return sdl ? sdl->pump(timeoutMs) : 0;
+}
+
+int32_t nextSdlKey(VideoWindow& window) {
+  auto* sdl = dynamic_cast<SdlWindow*>(&window);
+  return sdl ? sdl->nextKey() : 0;
 }
 
 }  // namespace tavolen::platform

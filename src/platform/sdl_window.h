@@ -21,4 +21,12 @@ std::shared_ptr<VideoWindow> createSdlWindow(const std::string& title, int32_t w
 // once the user closed it or when `window` is not an SDL window.
 int32_t pumpSdlWindow(VideoWindow& window, int32_t timeoutMs);
 
+// The code of F1; F2 to F12 follow it.
+inline constexpr int32_t kKeyF1 = 0x10001;
+
+// The oldest key typed into the window that the host has not taken yet (codes
+// of tavolen_window_next_key), or 0 when none waits or `window` is not an SDL
+// window. Host thread, like the pump that queues them.
+int32_t nextSdlKey(VideoWindow& window);
+
 }  // namespace tavolen::platform
