@@ -9,7 +9,9 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/sdl_window.h"
 #include "platform/video_window.h"
@@ -161,6 +163,44 @@ TEST_F(SdlOnX, FullScreenIsABorderlessWindowAboveTheOthersOnePixelShort) {
   // The control made these changes: none came back to it as a host event.
   for (const WindowEvent& e : recorder->taken()) EXPECT_NE(e.kind, K::Resized);
   server->stopHelper(other);
+}
+
+// Keys typed with the pointer over the window (a bare server gives the focus
+// to the window under the pointer) wait for the host in the order typed.
+TEST_F(SdlOnX, TypedKeysWaitForTheHostInOrder) {
+  std::vector<int32_t> got;
+  auto take = [&] {
+    for (int32_t k; (k = tavolen_window_next_key(handle)) != 0;) got.push_back(k);
+  };
+  // Left and a lone Shift report nothing; digits stay unshifted.
+  XServer::run("xdotool mousemove 150 130 key o shift+o F11 Escape Left Return shift+1 F1 F12");
+  const std::vector<int32_t> expected = {'o', 'O', TAVOLEN_KEY_F11, 27, 13, '1', TAVOLEN_KEY_F1,
+                                         TAVOLEN_KEY_F12};
+  ASSERT_TRUE(pumpUntil([&] {
+    take();
+    return got.size() >= expected.size();
+  }));
+  for (int i = 0; i < 5; ++i) tavolen_window_pump(handle, 20);
+  take();
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(tavolen_window_next_key(handle), 0);
+
+  // A host that does not take its keys keeps the latest 64.
+  std::string typed;
+  for (int i = 0; i < 70; ++i) typed += static_cast<char>('a' + i % 26);
+  XServer::run("xdotool type --delay 1 " + typed);
+  for (int i = 0; i < 25; ++i) tavolen_window_pump(handle, 20);
+  got.clear();
+  take();
+  EXPECT_EQ(std::string(got.begin(), got.end()), typed.substr(typed.size() - 64));
+}
+
+TEST(SdlKeys, WindowsThatAreNotSdlReportNoKeys) {
+  TavolenWindow* offscreen = tavolen_window_create_offscreen(8, 8);
+  EXPECT_EQ(tavolen_window_next_key(offscreen), 0);
+  tavolen_window_destroy(offscreen);
+  EXPECT_EQ(tavolen_window_next_key(offscreen), 0);
+  EXPECT_EQ(tavolen_window_next_key(nullptr), 0);
 }
 
 }  // namespace
