@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -192,10 +193,19 @@ class ViewOnX : public tavolen::testing::XServerTest {
              ("tavolen-view-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     setenv("TAVOLEN_SETTINGS_FILE", (folder / "Tavolen.ini").c_str(), 1);
+    // Snapshots and recordings into the test's folder, not the home folder.
+    std::ofstream(folder / "Tavolen.ini") << "[PATH]\nSETPATH=" << folder.string() << "\n";
     setenv("SDL_VIDEODRIVER", "x11", 1);
-    viewer = std::make_unique<Viewer>(std::vector<std::string>{});
+    // The camera answers the LAN search on a loopback address of this test's
+    // own, so that other cameras answering on 127.0.0.1 meanwhile do not.
+    const std::string searchIp = "127.0." + std::to_string(1 + getpid() % 250) + ".9";
+    setenv("TAVOLEN_SEARCH_ADDRESS", (searchIp + ":8600").c_str(), 1);
+    viewer = std::make_unique<Viewer>(
+        std::vector<std::string>{"--camsim-arg", "--search-bind", "--camsim-arg", searchIp,
+                                 "--camsim-arg", "--name", "--camsim-arg", "view-test"});
     const std::string port = viewer->waitForPrefix("tavolen-view: substitute camera on 127.0.0.1:");
     ASSERT_FALSE(port.empty()) << viewer->output();
+    cameraPort = port;
     title = "Tavolen - 127.0.0.1:" + port;
     ASSERT_TRUE(waitUntil([&] { return geometry().width == kWidth; })) << viewer->output();
     normal = geometry();
@@ -230,6 +240,7 @@ class ViewOnX : public tavolen::testing::XServerTest {
   }
 
   std::filesystem::path folder;
+  std::string cameraPort;
   std::unique_ptr<Viewer> viewer;
   XGeometry normal;
 };
@@ -278,6 +289,53 @@ TEST_F(ViewOnX, ClicksReachTheVideoWindowAndAreReported) {
              s.at(normal.x, b) == kRed && s.at(r, b) == kRed;
     }));
   }
+}
+
+// Each key waits for its line before the next is typed, so the toggles read
+// the state the key before left.
+TEST_F(ViewOnX, KeysCallTheControlAndEveryResultIsPrinted) {
+  // Whether the folder setting holds a file with that extension (at any
+  // depth: recordings go into dated folders).
+  auto hasFile = [&](const std::string& extension) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ec))
+      if (entry.path().extension() == extension) return true;
+    return false;
+  };
+  struct Case {
+    const char* key;
+    std::string line;
+    const char* fileMade = nullptr;  // waited for before the next key
+  };
+  const Case cases[] = {
+      {"o", "OpenSound() = 0"},
+      {"shift+o", "CloseSound() = 0"},
+      {"t", "StartTalk() = 0"},
+      {"t", "StopTalk() = 0"},
+      // A recording's file starts with the camera's next key frame.
+      {"r", "StartRecord() = 0", ".avi"},
+      {"r", "StopRecord() = 0"},
+      {"p", "CapturePic() = 0", ".bmp"},
+      {"f", "SetFlip(1) = 0"},
+      {"f", "SetFlip(2) = 0"},
+      {"a", "SetAlias(\"Tavolen\") = 0"},
+      {"c", "SetOsd(\"Tavolen  127.0.0.1:" + cameraPort + "\") = 0"},
+      {"shift+c", "RemoveOsd() = 0"},
+      {"m", "ShowMax()"},
+      {"n", "ShowNormal()"},
+      {"s", "OnSearchCameras()"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    const int before = viewer->lineCount();
+    xdotoolAt(kWidth / 2, kHeight / 2, std::string("key ") + c.key);
+    ASSERT_GE(viewer->waitForLine(c.line, before), 0) << viewer->output();
+    if (c.fileMade) EXPECT_TRUE(waitUntil([&] { return hasFile(c.fileMade); }));
+  }
+  // The camera answers the search.
+  const std::string found = viewer->waitForPrefix("OnCameraSearched(");
+  EXPECT_NE(found.find("\"view-test\", \"127.0.0.1\", " + cameraPort + ", "), std::string::npos)
+      << viewer->output();
 }
 
 TEST_F(ViewOnX, F11CoversTheScreenOnePixelShortAndComesBack) {

@@ -228,6 +228,9 @@ int main(int argc, char** argv) {
     }
     o.host = "127.0.0.1";
     o.port = camsim.port();
+    // The search finds it only when sent to loopback rather than broadcast
+    // to the network; an address the user chose stays.
+    ::setenv("TAVOLEN_SEARCH_ADDRESS", tavolen::view::kSearchAddress, 0);
     std::fprintf(stderr, "tavolen-view: substitute camera on 127.0.0.1:%d\n", o.port);
   } else if (o.port == 0) {
     o.port = 80;

@@ -63,7 +63,9 @@ bool SubstituteCamera::start(const std::vector<std::string>& extraArgs) {
   const int port = freeLoopbackPort();
   if (port <= 0) return false;
   const std::string path = siblingTool("tavolen-camsim");
-  std::vector<std::string> args = {path, "--port", std::to_string(port), "--quiet"};
+  // It answers the LAN search on loopback only (main sends the search there).
+  std::vector<std::string> args = {path,     "--port",        std::to_string(port), "--quiet",
+                                   "--search", "--search-bind", "127.0.0.1"};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());

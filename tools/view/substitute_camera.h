@@ -2,7 +2,8 @@
 // The substitute camera tavolen-view starts when no camera is given: the
 // tavolen-camsim built next to it (or on PATH), on a free loopback port, in
 // its own process group so that a Ctrl-C in the terminal reaches the viewer
-// first and the viewer stops the camera in order.
+// first and the viewer stops the camera in order. It answers the LAN search
+// on loopback: kSearchAddress is where to send the search to find it.
 //
 // One thread (the viewer's main thread) starts and stops it.
 
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace tavolen::view {
+
+inline constexpr const char* kSearchAddress = "127.0.0.1:8600";
 
 class SubstituteCamera {
  public:
