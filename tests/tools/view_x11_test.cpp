@@ -137,6 +137,12 @@ class Viewer {
     for (const std::string& l : lines_) all += l + "\n";
     return all;
   }
+  // Asks it to end as Ctrl-C does; its exit status, or -1.
+  int terminate() {
+    if (pid_ <= 0 || exited_) return -1;
+    kill(pid_, SIGTERM);
+    return waitForExit();
+  }
   // The exit status once it ended by itself, or -1 (then it is killed).
   int waitForExit() {
     for (int i = 0; i < 200; ++i) {
@@ -213,6 +219,11 @@ class ViewOnX : public tavolen::testing::XServerTest {
     ASSERT_TRUE(waitUntil([&] { return showsPicture(shot(), normal); })) << viewer->output();
   }
   void TearDown() override {
+    // Every run ends cleanly: a sanitizer's finding in the viewer fails it.
+    if (viewer && !HasFatalFailure()) {
+      const int status = viewer->terminate();
+      if (status != -1) EXPECT_EQ(status, 0) << viewer->output();
+    }
     viewer.reset();
     std::filesystem::remove_all(folder);
   }
