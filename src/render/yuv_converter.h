@@ -46,7 +46,7 @@ struct ColorTables {
 // Fills the shared tables once (later calls only return them).
 const ColorTables& initColorTables();
 
-enum class ConvertPath { Table, Sse2, Avx2 };
+enum class ConvertPath { Table, Sse2, Avx2, Avx512 };
 
 bool convertPathAvailable(ConvertPath path);
 // The fastest path this CPU runs, chosen once from its features.
