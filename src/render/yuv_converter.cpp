@@ -273,6 +273,10 @@ struct ChromaAvx512 {
 };
 
 #define TAVOLEN_AVX512 __attribute__((target("avx512f,avx512bw")))
+// GCC 12's own AVX-512 intrinsics start their results from a deliberately
+// undefined register, which its flow analysis then reports as uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 TAVOLEN_AVX512 inline ChromaAvx512 chromaTermsAvx512(__m512i c1, __m512i c2) {
   ChromaAvx512 t;
@@ -370,6 +374,7 @@ TAVOLEN_AVX512 int32_t rowsAvx512(const uint8_t* y0, const uint8_t* y1, const ui
                      out1 ? out1 + n * 4 : nullptr);
 }
 
+#pragma GCC diagnostic pop
 #undef TAVOLEN_AVX512
 
 using RowsFn = int32_t (*)(const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int32_t,
@@ -416,9 +421,20 @@ ConvertPath bestConvertPath() {
   return best;
 }
 
+PlanarPicture packedPicture(const uint8_t* picture, int32_t width, int32_t height) {
+  if (!picture || width < 1 || height < 1) return {};
+  const PlanarLayout l = planarLayout(width, height);
+  return {picture, picture + l.firstChromaOffset, picture + l.secondChromaOffset, width,
+          l.chromaWidth, width, height};
+}
+
 void convertPicture(ConvertPath path, const uint8_t* picture, int32_t width, int32_t height,
                     uint8_t* out, ptrdiff_t pitch) {
-  if (!picture || !out || width < 1 || height < 1) return;
+  convertPicture(path, packedPicture(picture, width, height), out, pitch);
+}
+
+void convertPicture(ConvertPath path, const PlanarPicture& p, uint8_t* out, ptrdiff_t pitch) {
+  if (!p.luma || !p.c1 || !p.c2 || !out || p.width < 1 || p.height < 1) return;
   const ColorTables& t = initColorTables();
   if (!convertPathAvailable(path)) path = ConvertPath::Table;
   RowsFn rows = nullptr;
@@ -428,15 +444,13 @@ void convertPicture(ConvertPath path, const uint8_t* picture, int32_t width, int
     case ConvertPath::Avx2: rows = rowsAvx; break;
     case ConvertPath::Avx512: rows = rowsAvx512; break;
   }
-  const PlanarLayout l = planarLayout(width, height);
-  const uint8_t* c1Plane = picture + l.firstChromaOffset;
-  const uint8_t* c2Plane = picture + l.secondChromaOffset;
+  const int32_t width = p.width, height = p.height;
   for (int32_t r = 0; r < height; r += 2) {
     const bool pair = r + 1 < height;
-    const uint8_t* y0 = picture + static_cast<size_t>(r) * width;
-    const uint8_t* y1 = pair ? y0 + width : nullptr;
-    const uint8_t* c1 = c1Plane + static_cast<size_t>(r / 2) * l.chromaWidth;
-    const uint8_t* c2 = c2Plane + static_cast<size_t>(r / 2) * l.chromaWidth;
+    const uint8_t* y0 = p.luma + r * p.lumaStride;
+    const uint8_t* y1 = pair ? y0 + p.lumaStride : nullptr;
+    const uint8_t* c1 = p.c1 + (r / 2) * p.chromaStride;
+    const uint8_t* c2 = p.c2 + (r / 2) * p.chromaStride;
     uint8_t* o0 = out + r * pitch;
     uint8_t* o1 = pair ? o0 + pitch : nullptr;
     const int32_t done = rows ? rows(y0, y1, c1, c2, width, o0, o1) : 0;

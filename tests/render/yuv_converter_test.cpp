@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 #include <vector>
@@ -141,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(SimdPaths, EveryTriple,
                          });
 
 // Random pictures of awkward sizes: tails after the SIMD steps, odd rows and
-// columns, a pitch wider than the row. Bytes past each row stay untouched.
+// columns, a pitch wider than the row, packed or in padded planes. Bytes past
+// each row stay untouched.
 TEST(Convert, RandomPicturesOfAnySizeMatchOnEveryPath) {
   std::mt19937 rng(4);
   const int sizes[][2] = {{1, 1}, {1, 5}, {3, 1}, {2, 2}, {15, 7}, {16, 2}, {17, 3}, {31, 9},
@@ -163,10 +165,23 @@ TEST(Convert, RandomPicturesOfAnySizeMatchOnEveryPath) {
       }
     for (int y = 0; y < h; ++y)
       for (ptrdiff_t i = w * 4; i < pitch; ++i) ASSERT_EQ(expected[y * pitch + i], 0xA5);
+    // The same picture in planes with padded rows, as a decoder leaves them.
+    const ptrdiff_t lumaStride = w + 13, chromaStride = l.chromaWidth + 7;
+    std::vector<uint8_t> luma(lumaStride * h, 0x5A), c1(chromaStride * l.chromaHeight, 0x5A),
+        c2(c1.size(), 0x5A);
+    for (int y = 0; y < h; ++y) std::copy_n(&pic[y * w], w, &luma[y * lumaStride]);
+    for (int y = 0; y < l.chromaHeight; ++y) {
+      std::copy_n(&pic[l.firstChromaOffset + y * l.chromaWidth], l.chromaWidth, &c1[y * chromaStride]);
+      std::copy_n(&pic[l.secondChromaOffset + y * l.chromaWidth], l.chromaWidth, &c2[y * chromaStride]);
+    }
+    const PlanarPicture planes{luma.data(), c1.data(), c2.data(), lumaStride, chromaStride, w, h};
     for (ConvertPath path : availablePaths()) {
       std::vector<uint8_t> actual(pitch * h, 0xA5);
       convertPicture(path, pic.data(), w, h, actual.data(), pitch);
       ASSERT_EQ(actual, expected) << "path " << int(path) << " " << w << "x" << h;
+      std::fill(actual.begin(), actual.end(), 0xA5);
+      convertPicture(path, planes, actual.data(), pitch);
+      ASSERT_EQ(actual, expected) << "padded planes, path " << int(path) << " " << w << "x" << h;
     }
   }
 }
