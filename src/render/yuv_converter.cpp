@@ -23,14 +23,6 @@ void fillTables(ColorTables& t) {
   for (int i = 0; i < 1024; ++i) t.clipStorage[i] = static_cast<uint8_t>(std::clamp(i - 384, 0, 255));
 }
 
-struct Planes {
-  const uint8_t* y;
-  const uint8_t* c1;
-  const uint8_t* c2;
-  int32_t width;
-  int32_t chromaWidth;
-};
-
 // Pixels [from, width) of one luma row with its chroma row, through the tables.
 void tableRow(const ColorTables& t, const uint8_t* y, const uint8_t* c1, const uint8_t* c2,
               int32_t from, int32_t width, uint8_t* out) {
