@@ -11,8 +11,8 @@
 //
 // Three sides use a window:
 // - drawing (players, the control): visible, screenRect, clientSize,
-//   invalidate, createSurface, stretchCopy, copyBitmap, fillRect; any thread,
-//   each backend serialises them with its own lock;
+//   invalidate, createSurface, stretchCopy, copyBitmap, drawDirect, fillRect;
+//   any thread, each backend serialises them with its own lock;
 // - host (the program that made the window): setSize, setPosition,
 //   setVisible, sendMouse, setScreenSize, readPixels, state, setListener,
 //   close; on the thread that created the window for SDL windows, any thread
