@@ -12,25 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/lab_shell.h"
+
 extern char** environ;
 
 namespace tavolen::test {
-
-namespace {
-
-bool sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-bool readFirstLine(int fd, int timeoutMs) {
-  char c;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return false;
-    if (read(fd, &c, 1) != 1) return false;
-    if (c == '\n') return true;
-  }
-}
-
-}  // namespace
 
 bool NetnsLab::enter(std::string& whyNot) {
   static int entered = -1;

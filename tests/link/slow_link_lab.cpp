@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/lab_shell.h"
+
 extern char** environ;
 
 namespace tavolen::test {
@@ -22,8 +24,6 @@ namespace {
 
 constexpr const char* kViewerDevice = "tvview";
 constexpr const char* kCameraDevice = "tvcam";
-
-bool sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 // The hosts file the lab writes: the temporary file until it is mounted over
 // /etc/hosts, then /etc/hosts itself (the temporary name is gone by then).
@@ -38,16 +38,6 @@ bool writeHosts(const std::string& cameraAddress) {
   if (f == nullptr) return false;
   std::fprintf(f, "127.0.0.1 localhost\n%s %s\n", cameraAddress.c_str(), SlowLinkLab::kCameraName);
   return std::fclose(f) == 0;
-}
-
-bool readFirstLine(int fd, int timeoutMs) {
-  char c;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return false;
-    if (read(fd, &c, 1) != 1) return false;
-    if (c == '\n') return true;
-  }
 }
 
 }  // namespace
