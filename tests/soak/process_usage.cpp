@@ -1,6 +1,7 @@
 #include "process_usage.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,7 @@ ProcessUsage sampleProcessUsage(double atSeconds) {
   u.residentKiB = resident * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) / 1024;
   u.openFiles = countEntries("/proc/self/fd");
   u.threads = threadCount();
+  u.heapInUseKiB = mallinfo2().uordblks / 1024;
   return u;
 }
 

@@ -16,6 +16,7 @@ struct ProcessUsage {
   uint64_t residentKiB = 0;
   uint32_t openFiles = 0;
   uint32_t threads = 0;
+  uint64_t heapInUseKiB = 0;  // what the allocator has handed out and not got back
 };
 
 ProcessUsage sampleProcessUsage(double atSeconds);

@@ -145,8 +145,9 @@ int main(int argc, char** argv) {
       samples.push_back(soak::sampleProcessUsage(elapsed()));
       if (samples.size() % 60 == 0) {
         const soak::ProcessUsage& u = samples.back();
-        std::printf("at %4.0f s: %llu KiB resident, %u descriptors, %u threads\n", u.atSeconds,
-                    static_cast<unsigned long long>(u.residentKiB), u.openFiles, u.threads);
+        std::printf("at %4.0f s: %llu KiB resident (heap in use %llu KiB), %u descriptors, %u threads\n",
+                    u.atSeconds, static_cast<unsigned long long>(u.residentKiB),
+                    static_cast<unsigned long long>(u.heapInUseKiB), u.openFiles, u.threads);
         std::fflush(stdout);
       }
       std::this_thread::sleep_for(std::chrono::seconds(1));
