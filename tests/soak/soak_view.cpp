@@ -103,16 +103,19 @@ std::vector<std::string> SoakView::ownRecordings() const {
 
 void SoakView::startRecording() {
   filesBefore_ = ownRecordings();
-  framesBefore_ = videoFramesReceived();
+  framesAsked_ = videoFramesReceived();
   recording_ = invoke("StartRecord") == 0;
+  framesStarted_ = videoFramesReceived();
 }
 
 void SoakView::stopRecording() {
   if (!recording_) return;
   RecordingSegment segment;
-  segment.videoFrames = videoFramesReceived() - framesBefore_;
+  const uint32_t asked = videoFramesReceived();
   invoke("StopRecord");
   recording_ = false;
+  segment.fewestFrames = asked > framesStarted_ ? asked - framesStarted_ : 0;
+  segment.mostFrames = videoFramesReceived() - framesAsked_;
   for (const std::string& f : ownRecordings())
     if (std::find(filesBefore_.begin(), filesBefore_.end(), f) == filesBefore_.end()) segment.files.push_back(f);
   segments_.push_back(std::move(segment));

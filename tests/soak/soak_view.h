@@ -52,10 +52,14 @@ struct EpisodeResult {
 
 // One stretch of local recording: the files it produced (more than one when
 // the recorder moved on to a new file by itself; none when the file was too
-// short to keep) and the video frames the player took meanwhile.
+// short to keep) and the video frames the player took meanwhile. Starting and
+// stopping take a moment in which frames go on arriving, so the count is a
+// range: at least the frames taken while the recording was surely on, at
+// most those taken while it may have been.
 struct RecordingSegment {
   std::vector<std::string> files;
-  uint32_t videoFrames = 0;
+  uint32_t fewestFrames = 0;
+  uint32_t mostFrames = 0;
 };
 
 class SoakView {
@@ -117,7 +121,8 @@ class SoakView {
   std::string recordRoot_;
   bool recording_ = false;
   std::vector<std::string> filesBefore_;  // when the current stretch began
-  uint32_t framesBefore_ = 0;
+  uint32_t framesAsked_ = 0;    // when StartRecord was asked for
+  uint32_t framesStarted_ = 0;  // when it had returned
   std::vector<RecordingSegment> segments_;
 };
 
