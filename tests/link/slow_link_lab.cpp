@@ -16,7 +16,6 @@
 
 #include "link/lab_shell.h"
 
-extern char** environ;
 
 namespace tavolen::test {
 
@@ -86,27 +85,9 @@ SlowLinkLab::~SlowLinkLab() {
 
 bool SlowLinkLab::startCamera(const std::vector<std::string>& argv) {
   if (!wire_->ok() || camera_ > 0) return false;
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> full = {"unshare", "-n"};
-  full.insert(full.end(), argv.begin(), argv.end());
-  std::vector<char*> args;
-  for (auto& a : full) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  const int rc = posix_spawnp(&camera_, "unshare", &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (rc != 0) {
-    camera_ = -1;
-    close(out[0]);
-    return false;
-  }
-  const bool ready = readFirstLine(out[0], 10000);
-  close(out[0]);
-  if (!ready) return false;
+  bool ready = false;
+  camera_ = startInOwnNetwork(argv, 10000, ready);
+  if (camera_ < 0 || !ready) return false;
 
   const std::string target = std::to_string(camera_);
   const std::string cameraNet = "nsenter -t " + target + " -n ";
