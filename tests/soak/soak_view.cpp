@@ -255,7 +255,9 @@ EpisodeResult SoakView::runEpisode(const FaultCase& fault) {
     r.problem = "no stream-lost notification";
   }
 
-  const Pictures mark = pictures();
+  // A replay makes a new player, which counts from zero; its address may be
+  // the old one's, so the old count must not be the mark.
+  const Pictures mark = replay ? Pictures{} : pictures();
   const auto undone = Clock::now();
   if (replay) {
     stopRecording();
