@@ -5,7 +5,8 @@
 // Every connection passes, in order: the peer-user check (at accept), the Host
 // check (every request), then for a WebSocket the Origin check and the bound
 // on controls. Pages get /tavolen.js and / from the files built into the
-// binary; the WebSocket endpoint is /control.
+// binary, and the reference documents under /docs/ (when the build made
+// them); the WebSocket endpoint is /control.
 
 #include <atomic>
 #include <cstdint>
