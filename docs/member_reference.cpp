@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   if (!complete) return 1;
 
   std::ostringstream out;
-  out << "@page control_members The control's members\n\n"
+  out << "The control's members {#control_members}\n=====================\n\n"
       << "Every method, property and event of the control, generated from its member table "
          "(tavolen_control_member()). Names are found without regard to case. I4 is a signed "
          "32-bit integer; BSTR a text (UTF-16 through tavolen_control_invoke(), a string in a "

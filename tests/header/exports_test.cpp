@@ -111,8 +111,8 @@ TEST(SharedLibrary, ExportsTheCameraLinkFunctions) {
       "device_record_file_stop",       "device_record_file_set_pos",
   };
   for (const char* name : names) {
-    // nm prints "<address> T <name>" for each defined function.
-    EXPECT_NE(symbols.find(std::string(" T ") + name + "\n"), std::string::npos) << name;
+    // nm prints "<address> T <name>@@<version>" for each defined function.
+    EXPECT_NE(symbols.find(std::string(" T ") + name + "@@"), std::string::npos) << name;
   }
 }
 

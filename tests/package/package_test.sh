@@ -38,7 +38,7 @@ for lib in libc6 libavcodec libasound2 libsdl2 libturbojpeg; do
 done
 
 echo "== lintian"
-if ! lintian --fail-on error --no-tag-display-limit "$deb" > "$work/lintian.log" 2>&1; then
+if ! lintian --fail-on error --tag-display-limit 0 "$deb" > "$work/lintian.log" 2>&1; then
   cat "$work/lintian.log"; fail "lintian reports errors"
 fi
 grep '^E:' "$work/lintian.log" && fail "lintian reports errors"
