@@ -55,7 +55,8 @@ soname=$(objdump -p "$libdir/libtavolen.so.$version" | awk '$1 == "SONAME" {prin
 for program in tavolen tavolen-view tavolen-host tavolen-camsim; do
   [ -x "$root/usr/bin/$program" ] || fail "no program $program"
   [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no man page of $program"
-  "$root/usr/bin/$program" --version 2>&1 | grep -qF "$version" || fail "$program --version does not say $version"
+  LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version 2>&1 | grep -qF "$version" ||
+    fail "$program --version does not say $version: $(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version 2>&1)"
 done
 unit="$root/usr/lib/systemd/user/tavolen-host.service"
 grep -qx 'ExecStart=/usr/bin/tavolen-host' "$unit" || fail "the user unit does not start /usr/bin/tavolen-host: $(cat "$unit")"
