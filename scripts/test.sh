@@ -37,12 +37,12 @@ configure_and_build build all -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build || status=1
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-configure_and_build build-asan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=address,undefined
+configure_and_build build-asan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=address,undefined -DTAVOLEN_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_ctest build-asan || status=1
 
 echo "== ThreadSanitizer (threaded suites)"
-configure_and_build build-tsan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread
+configure_and_build build-tsan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread -DTAVOLEN_BENCH=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   run_ctest build-tsan -L threaded || status=1
 

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,15 +42,23 @@ inline LinkTiming fastTiming() {
 struct Event {
   int32_t code;
   uint32_t tick;
+  size_t framesSeen;  // by the frame counter given to EventLog::countFrames, 0 without one
 };
 
 class EventLog {
  public:
   static void callback(int32_t code, void* user) { static_cast<EventLog*>(user)->add(code); }
 
+  // Each event then notes how many frames had been delivered when it came:
+  // what a connection delivered is told apart from what the next one did.
+  void countFrames(std::function<size_t()> counter) {
+    std::lock_guard<std::mutex> guard(lock_);
+    counter_ = std::move(counter);
+  }
+
   void add(int32_t code) {
     std::lock_guard<std::mutex> guard(lock_);
-    events_.push_back({code, platform::tickCount()});
+    events_.push_back({code, platform::tickCount(), counter_ ? counter_() : 0});
     changed_.notify_all();
   }
   std::vector<int32_t> codes() const {
@@ -86,6 +95,7 @@ class EventLog {
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
   std::vector<Event> events_;
+  std::function<size_t()> counter_;
 };
 
 class FrameLog {

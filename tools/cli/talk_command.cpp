@@ -18,6 +18,10 @@ namespace tavolen::cli {
 namespace {
 
 constexpr auto kBlockDuration = std::chrono::milliseconds(1000 * TALK_BLOCK_SAMPLES / 8000);
+// Closing the connection while video still arrives on it resets it, and a
+// reset throws away talk the camera has not read yet: the command ends once
+// the last block has played, with room for a camera that reads late.
+constexpr auto kPlayOut = std::chrono::milliseconds(500);
 
 struct TalkOptions {
   std::string camera;
@@ -36,7 +40,8 @@ int runTalk(Session& session, const TalkOptions& o) {
   int16_t pcm[TALK_BLOCK_SAMPLES];
   uint8_t block[TALK_BLOCK_BYTES];
   const auto start = Clock::now();
-  for (int64_t n = 0; source.next(pcm); ++n) {
+  int64_t n = 0;
+  for (; source.next(pcm); ++n) {
     Waits::sleepUntil(start + n * kBlockDuration);
     if (interrupted()) throw Interrupted();
     // While the link reconnects it drops talk without a word: say it.
@@ -49,6 +54,7 @@ int runTalk(Session& session, const TalkOptions& o) {
     x_player_encodeTalkBlock(pcm, block);
     device_net_work_sendTalkData(link.handle(), block, TALK_BLOCK_BYTES);
   }
+  Waits::sleepUntil(start + n * kBlockDuration + kPlayOut);
   return 0;
 }
 
