@@ -56,8 +56,8 @@ soname=$(objdump -p "$libdir/libtavolen.so.$version" | awk '$1 == "SONAME" {prin
 for program in tavolen tavolen-view tavolen-host tavolen-camsim; do
   [ -x "$root/usr/bin/$program" ] || fail "no program $program"
   [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no man page of $program"
-  LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version 2>&1 | grep -qF "$version" ||
-    fail "$program --version does not say $version: $(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version 2>&1)"
+  said=$(LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version 2>&1) || true
+  [[ "$said" == *"$version"* ]] || fail "$program --version does not say $version: $said"
 done
 unit="$root/usr/lib/systemd/user/tavolen-host.service"
 grep -qx 'ExecStart=/usr/bin/tavolen-host' "$unit" || fail "the user unit does not start /usr/bin/tavolen-host: $(cat "$unit")"
@@ -91,8 +91,9 @@ cmake -S "$work/cmake-host" -B "$work/cmake-host/build" -DCMAKE_PREFIX_PATH="$ro
 
 echo "== run against the packaged camsim"
 export LD_LIBRARY_PATH="$libdir"
-ldd "$work/outside_host" | grep -q "libtavolen.so.1 => $libdir/libtavolen.so.1" ||
-  { ldd "$work/outside_host"; fail "the program does not load the packaged library"; }
+loaded=$(ldd "$work/outside_host")
+[[ "$loaded" == *"libtavolen.so.1 => $libdir/libtavolen.so.1 "* ]] ||
+  { echo "$loaded"; fail "the program does not load the packaged library"; }
 # A free port: another test may hold the one tried, so try a few.
 for attempt in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
