@@ -15,7 +15,7 @@ packages=(
   libyuv-dev
   xvfb xdotool x11-apps x11-utils
   iproute2 util-linux procps
-  libboost-dev nlohmann-json3-dev gdb chromium curl
+  libboost-dev nlohmann-json3-dev gdb chromium curl xdg-utils
   doxygen lintian file dpkg-dev
 )
 

@@ -7,8 +7,17 @@
 // The object's methods and properties come from the member table the host
 // sends, under their own names, found without regard to case. Methods return
 // Promises of their result; properties read at once as the host last reported
-// them. The control itself runs in tavolen-host; this file shows its window in
-// a canvas and sends clicks back.
+// them, and a 'propertychange' event (detail: name, value) follows each
+// change. The control itself runs in tavolen-host; this file shows its window
+// in a canvas and sends clicks back.
+//
+// What a camera page needs beside the control (the camera's SD-card listing,
+// the PC's speaker and microphone) comes from the host's own object:
+//
+//   const host = await TavolenHost.connect();
+//   host.addEventListener('onRecordFile', e => console.log(e.detail.fileName, e.detail.size));
+//   const count = await host.listRecordFiles('admin', '', '192.168.1.20', 80, 2024, 3, 5);
+//   await host.setPlayVolume(80);
 (function (global) {
   'use strict';
 
@@ -68,20 +77,18 @@
     }
   }
 
-  class Control extends EventTarget {
-    constructor(element, socket, ready) {
+  // An object driven by name through a member table: calls, properties and
+  // events over one connection to the host.
+  class Automation extends EventTarget {
+    constructor(socket, ready) {
       super();
-      this.element = element;
       this.connected = true;
-      this.picturesShown = 0;
       this._socket = socket;
       this._pending = new Map();
       this._nextId = 1;
       this._attached = new Map();
       this._values = new Map();      // what a read returns
       this._hostValues = new Map();  // what the host last reported
-      this._fullScreen = false;
-      this._busyPicture = false;
       this._members = ready.members;
       this._byLowerName = new Map();
       this._byDispid = new Map();
@@ -97,7 +104,6 @@
         this._values.set(p.dispid, p.value);
         this._hostValues.set(p.dispid, p.value);
       }
-      this._buildView();
     }
 
     // --- what a page calls besides the members ---
@@ -119,41 +125,7 @@
       return i >= 0;
     }
 
-    // The control's property page: one panel, nothing to edit. Resolves when
-    // the user closes it.
-    showPropertyPage() {
-      return new Promise((resolve) => {
-        const dialog = document.createElement('dialog');
-        dialog.className = 'tavolen-property-page';
-        dialog.style.cssText = 'font: 12px sans-serif; padding: 0; min-width: 380px;';
-        const tab = document.createElement('div');
-        tab.className = 'tavolen-property-page-title';
-        tab.textContent = PROPERTY_PAGE_TITLE;
-        tab.style.cssText = 'padding: 4px 10px; border-bottom: 1px solid #aaa; font-weight: bold;';
-        const text = document.createElement('p');
-        text.className = 'tavolen-property-page-text';
-        text.textContent = PROPERTY_PAGE_TEXT;
-        text.style.cssText = 'margin: 30px 12px;';
-        const buttons = document.createElement('div');
-        buttons.style.cssText = 'text-align: right; padding: 6px;';
-        const close = (how) => { dialog.close(); dialog.remove(); resolve(how); };
-        for (const [label, action] of [['OK', 'ok'], ['Cancel', 'cancel'], ['Apply', 'apply']]) {
-          const b = document.createElement('button');
-          b.type = 'button';
-          b.textContent = label;
-          b.dataset.action = action;
-          // Applying changes nothing: the page binds no property.
-          b.addEventListener('click', () => { if (action !== 'apply') close(action); });
-          buttons.appendChild(b);
-        }
-        dialog.addEventListener('cancel', (e) => { e.preventDefault(); close('cancel'); });
-        dialog.append(tab, text, buttons);
-        document.body.appendChild(dialog);
-        dialog.showModal();
-      });
-    }
-
-    // Ends the connection; the host destroys the control.
+    // Ends the connection; the host destroys the object.
     close() {
       this._closedByPage = true;
       this._teardown(null);
@@ -227,15 +199,16 @@
           call.reject(automationError(call.member.name + ': ' + message.message, message.code));
           return;
         }
-        case 'property':
+        case 'property': {
           this._values.set(message.dispid, message.value);
           this._hostValues.set(message.dispid, message.value);
+          const member = this._byDispid.get(message.dispid);
+          if (member)
+            this.dispatchEvent(new CustomEvent('propertychange', { detail: { name: member.name, value: message.value } }));
           return;
+        }
         case 'event':
           this._fire(message.dispid, message.args);
-          return;
-        case 'window':
-          this._placeWindow(message);
           return;
       }
     }
@@ -255,19 +228,76 @@
       }
     }
 
+    // The connection ended: every pending and later call fails. reason: why,
+    // when the page did not close it itself.
     _teardown(reason) {
-      if (!this.connected) return;
+      if (!this.connected) return false;
       this.connected = false;
-      if (this._resizeObserver) this._resizeObserver.disconnect();
-      global.removeEventListener('resize', this._onViewport);
       const error = automationError('the connection to tavolen-host is lost', RPC_E_DISCONNECTED);
       for (const call of this._pending.values()) call.reject(error);
       this._pending.clear();
+      return true;
+    }
+  }
+
+  class Control extends Automation {
+    constructor(element, socket, ready) {
+      super(socket, ready);
+      this.element = element;
+      this.picturesShown = 0;
+      this._fullScreen = false;
+      this._buildView();
+    }
+
+    // The control's property page: one panel, nothing to edit. Resolves when
+    // the user closes it.
+    showPropertyPage() {
+      return new Promise((resolve) => {
+        const dialog = document.createElement('dialog');
+        dialog.className = 'tavolen-property-page';
+        dialog.style.cssText = 'font: 12px sans-serif; padding: 0; min-width: 380px;';
+        const tab = document.createElement('div');
+        tab.className = 'tavolen-property-page-title';
+        tab.textContent = PROPERTY_PAGE_TITLE;
+        tab.style.cssText = 'padding: 4px 10px; border-bottom: 1px solid #aaa; font-weight: bold;';
+        const text = document.createElement('p');
+        text.className = 'tavolen-property-page-text';
+        text.textContent = PROPERTY_PAGE_TEXT;
+        text.style.cssText = 'margin: 30px 12px;';
+        const buttons = document.createElement('div');
+        buttons.style.cssText = 'text-align: right; padding: 6px;';
+        const close = (how) => { dialog.close(); dialog.remove(); resolve(how); };
+        for (const [label, action] of [['OK', 'ok'], ['Cancel', 'cancel'], ['Apply', 'apply']]) {
+          const b = document.createElement('button');
+          b.type = 'button';
+          b.textContent = label;
+          b.dataset.action = action;
+          // Applying changes nothing: the page binds no property.
+          b.addEventListener('click', () => { if (action !== 'apply') close(action); });
+          buttons.appendChild(b);
+        }
+        dialog.addEventListener('cancel', (e) => { e.preventDefault(); close('cancel'); });
+        dialog.append(tab, text, buttons);
+        document.body.appendChild(dialog);
+        dialog.showModal();
+      });
+    }
+
+    _onText(message) {
+      if (message.op === 'window') this._placeWindow(message);
+      else super._onText(message);
+    }
+
+    _teardown(reason) {
+      if (!super._teardown(reason)) return false;
+      if (this._resizeObserver) this._resizeObserver.disconnect();
+      global.removeEventListener('resize', this._onViewport);
       if (reason) {
         this._showWindowBack();
         this._notice.textContent = reason;
         this._notice.style.display = 'flex';
       }
+      return true;
     }
 
     // --- the window in the page ---
@@ -428,76 +458,103 @@
     });
   }
 
+  // Opens a connection to the host's endpoint and resolves with the object
+  // `make` builds from the host's "ready". hello: what to send first, if
+  // anything. What arrives before "ready" other than an error is ignored.
+  function connect(options, endpoint, hello, make) {
+    options = options || {};
+    const host = String(options.host || scriptOrigin).replace(/\/+$/, '');
+    const url = host.replace(/^http/i, 'ws') + endpoint;
+    return new Promise((resolve, reject) => {
+      let socket;
+      try {
+        socket = new WebSocket(url);
+      } catch (error) {
+        reject(automationError('tavolen.js: bad host ' + host + ': ' + error.message));
+        return;
+      }
+      socket.binaryType = 'arraybuffer';
+      let object = null;
+      let settled = false;
+      const fail = (message, code) => {
+        if (settled) return;
+        settled = true;
+        reject(automationError(message, code));
+        try { socket.close(); } catch (e) { /* already closed */ }
+      };
+      socket.onopen = () => {
+        if (hello) socket.send(JSON.stringify(hello()));
+      };
+      socket.onmessage = (e) => {
+        if (typeof e.data !== 'string') {
+          if (object && object._onPicture) object._onPicture(e.data);
+          return;
+        }
+        let message;
+        try {
+          message = JSON.parse(e.data);
+        } catch (error) {
+          return;
+        }
+        if (object) {
+          object._onText(message);
+        } else if (message.op === 'ready') {
+          object = make(socket, message);
+          settled = true;
+          resolve(facade(object));
+        } else if (message.op === 'error') {
+          fail('tavolen-host: ' + message.message, message.code);
+        }
+      };
+      socket.onclose = () => {
+        if (!settled) {
+          fail('tavolen.js: cannot reach tavolen-host at ' + host + ': it is not running, or it ' +
+            'refused this page (its origin must be on the allow-list: tavolen-host --register ORIGIN)');
+        } else if (object && !object._closedByPage) {
+          object._teardown('Connection to tavolen-host lost');
+        }
+      };
+    });
+  }
+
   const TavolenControl = {
     members: null,
 
     // Opens a control in element. options.host: the host's origin (default:
     // where this script came from).
     create(element, options) {
-      options = options || {};
-      const host = String(options.host || scriptOrigin).replace(/\/+$/, '');
-      const url = host.replace(/^http/i, 'ws') + '/control';
-      return new Promise((resolve, reject) => {
-        let socket;
-        try {
-          socket = new WebSocket(url);
-        } catch (error) {
-          reject(automationError('tavolen.js: bad host ' + host + ': ' + error.message));
-          return;
-        }
-        socket.binaryType = 'arraybuffer';
-        let control = null;
-        let settled = false;
-        const fail = (message, code) => {
-          if (settled) return;
-          settled = true;
-          reject(automationError(message, code));
-          try { socket.close(); } catch (e) { /* already closed */ }
+      const hello = () => {
+        const size = deviceSize(element);
+        const screen = viewportSize();
+        return {
+          op: 'open',
+          width: Math.max(1, size.width),
+          height: Math.max(1, size.height),
+          screenWidth: screen.width,
+          screenHeight: screen.height,
         };
-        socket.onopen = () => {
-          const size = deviceSize(element);
-          const screen = viewportSize();
-          socket.send(JSON.stringify({
-            op: 'open',
-            width: Math.max(1, size.width),
-            height: Math.max(1, size.height),
-            screenWidth: screen.width,
-            screenHeight: screen.height,
-          }));
-        };
-        socket.onmessage = (e) => {
-          if (typeof e.data !== 'string') {
-            if (control) control._onPicture(e.data);
-            return;
-          }
-          let message;
-          try {
-            message = JSON.parse(e.data);
-          } catch (error) {
-            return;
-          }
-          if (control) {
-            control._onText(message);
-          } else if (message.op === 'ready') {
-            TavolenControl.members = message.members;
-            control = new Control(element, socket, message);
-            settled = true;
-            resolve(facade(control));
-          } else if (message.op === 'error') {
-            fail('tavolen-host: ' + message.message, message.code);
-          }
-        };
-        socket.onclose = () => {
-          if (!settled) {
-            fail('tavolen.js: cannot reach tavolen-host at ' + host + ': it is not running, or it ' +
-              'refused this page (its origin must be on the allow-list: tavolen-host --register ORIGIN)');
-          } else if (control && !control._closedByPage) {
-            control._teardown('Connection to tavolen-host lost');
-          }
-        };
+      };
+      return connect(options, '/control', hello, (socket, ready) => {
+        TavolenControl.members = ready.members;
+        return new Control(element, socket, ready);
+      });
+    },
+  };
+
+  // The host's own object: the camera's SD-card listing and the PC's mixer,
+  // which the control has no members for. Its members come from its own table.
+  const TavolenHost = {
+    members: null,
+
+    // options.host as for TavolenControl.create.
+    connect(options) {
+      return connect(options, '/host', null, (socket, ready) => {
+        TavolenHost.members = ready.members;
+        return new Automation(socket, ready);
       });
     },
   };
 
   global.TavolenControl = TavolenControl;
+  global.TavolenHost = TavolenHost;
 })(typeof window !== 'undefined' ? window : globalThis);

@@ -84,7 +84,7 @@ const oursPage = (hostOrigin) => pageHead(`<div id="view"></div>
       proto[name] = function (...a) {
         const r = original.apply(this, a);
         if (this.canvas.classList.contains('tavolen-canvas') && window.measuring) {
-          const clock = clockReader.readClock(this, place, 6);
+          const clock = clockReader.readClock(this, place, 6, 720);
           samples.push(clock === null ? null : clockReader.latencyOf(clock));
         }
         return r;
@@ -120,7 +120,7 @@ const peerPage = pageHead(`<canvas id="view"></canvas>
         ctx.drawImage(frame, 0, 0, w, h);
         frame.close();
         if (!window.measuring) return;
-        const clock = clockReader.readClock(ctx, place, 6);
+        const clock = clockReader.readClock(ctx, place, 6, 720);
         samples.push(clock === null ? null : clockReader.latencyOf(clock));
       },
       error: (e) => console.error(e),

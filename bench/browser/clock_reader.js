@@ -1,6 +1,6 @@
 // Reads the clock that the substitute camera burns into its test pattern
-// (a 5x7 font, "HH:MM:SS.mmm #N" on a dark band at the top left, each font
-// pixel `scale` picture pixels wide) back out of a canvas that shows the
+// (a 5x7 font, "HH:MM:SS.mmm #N" on a dark band at the middle of the left
+// edge, each font pixel `scale` picture pixels wide) back out of a canvas that shows the
 // picture scaled. Loaded into the benchmark's pages.
 (function (global) {
   'use strict';
@@ -14,17 +14,24 @@
   };
   const ORDER = '00:00:00.000';
 
+  // The band's top row in a picture of that height.
+  function clockTop(pictureHeight, scale) {
+    return Math.floor(pictureHeight / 2) - Math.floor(9 * scale / 2);
+  }
+
   // place: {x, y, sx, sy} maps picture pixel (px, py) to canvas (x + px*sx,
-  // y + py*sy); scale is the font pixel size in picture pixels. Returns the
-  // clock as milliseconds of the local day, or null when it cannot be read.
-  function readClock(ctx, place, scale) {
+  // y + py*sy); scale is the font pixel size in picture pixels, pictureHeight
+  // the camera picture's height. Returns the clock as milliseconds of the
+  // local day, or null when it cannot be read.
+  function readClock(ctx, place, scale, pictureHeight) {
+    const top = clockTop(pictureHeight, scale);
     const width = Math.ceil((12 * 6 + 1) * scale * place.sx) + 2;
     const height = Math.ceil(8 * scale * place.sy) + 2;
-    const x0 = Math.floor(place.x), y0 = Math.floor(place.y);
+    const x0 = Math.floor(place.x), y0 = Math.floor(place.y + top * place.sy);
     const data = ctx.getImageData(x0, y0, width, height).data;
     const lit = (px, py) => {
       const cx = Math.round(place.x + px * place.sx) - x0;
-      const cy = Math.round(place.y + py * place.sy) - y0;
+      const cy = Math.round(place.y + (top + py) * place.sy) - y0;
       if (cx < 0 || cy < 0 || cx >= width || cy >= height) return false;
       const i = (cy * width + cx) * 4;
       return data[i] + data[i + 1] + data[i + 2] > 3 * 128;

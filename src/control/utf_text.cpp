@@ -1,5 +1,6 @@
 #include "control/utf_text.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace tavolen {
@@ -89,10 +90,13 @@ std::string utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::u16string utf8ToUtf16(std::string_view text, size_t maxUnits) {
+namespace {
+
+// The conversion of both utf8ToUtf16 forms: a field's text ends at its NUL.
+std::u16string toUtf16(std::string_view text, size_t maxUnits, bool stopAtNul) {
   std::u16string out;
   size_t at = 0;
-  while (at < text.size() && text[at] != '\0') {
+  while (at < text.size() && !(stopAtNul && text[at] == '\0')) {
     const char32_t c = decodeOne(text, at);
     if (c >= 0x10000) {
       if (out.size() + 2 > maxUnits) break;
@@ -105,6 +109,14 @@ std::u16string utf8ToUtf16(std::string_view text, size_t maxUnits) {
   }
   return out;
 }
+
+}  // namespace
+
+std::u16string utf8ToUtf16(std::string_view text, size_t maxUnits) {
+  return toUtf16(text, maxUnits, true);
+}
+
+std::u16string utf8ToUtf16(std::string_view text) { return toUtf16(text, SIZE_MAX, false); }
 
 std::string_view cutUtf8(std::string_view text, size_t maxBytes) {
   if (text.size() <= maxBytes) return text;

@@ -19,8 +19,12 @@ namespace tavolen {
 std::string utf16ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16, at most maxUnits code units (a surrogate pair is never
-// split); stops at a NUL byte.
+// split); stops at a NUL byte, as a field's text ends there.
 std::u16string utf8ToUtf16(std::string_view text, size_t maxUnits);
+
+// UTF-8 to UTF-16, whole: a NUL byte is a character like any other. For texts
+// that are not fields, such as those a page sends.
+std::u16string utf8ToUtf16(std::string_view text);
 
 // The longest prefix of text of at most maxBytes bytes that ends on a
 // character boundary.

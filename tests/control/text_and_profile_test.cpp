@@ -39,6 +39,25 @@ TEST(UtfText, Utf8ToUtf16KeepsPairsWholeAndReplacesBrokenBytes) {
   EXPECT_EQ(utf8ToUtf16(std::string("ab\0cd", 5), 10), u"ab");
 }
 
+TEST(UtfText, WholeTextsRoundTripAndKeepTheirNuls) {
+  struct Case {
+    std::string utf8;
+    std::u16string utf16;
+  } both[] = {
+      {"", u""},
+      {"abc", u"abc"},
+      {"\xE5\xAE\x8B\xE4\xBD\x93", u"\u5b8b\u4f53"},
+      {"\xF0\x9F\x93\xB7", u"\U0001F4F7"},
+      {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const Case& c : both) {
+    EXPECT_EQ(utf8ToUtf16(c.utf8), c.utf16);
+    EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8);
+  }
+  EXPECT_EQ(utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(utf8ToUtf16("\xE5\xAE"), u"\uFFFD\uFFFD");  // cut at the end of the text
+}
+
 TEST(UtfText, CutsOnlyAtCharacterBoundaries) {
   const std::string e = "\xC3\xA9";          // 2 bytes
   const std::string euro = "\xE2\x82\xAC";   // 3 bytes

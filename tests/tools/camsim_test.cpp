@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -229,6 +230,39 @@ TEST(CamsimVideo, SplitsAnnexBIntoAccessUnits) {
   // Headers alone, without a slice, make no unit.
   const std::vector<uint8_t> headersOnly = {0, 0, 1, 0x67, 0x42, 0, 0, 1, 0x68, 0xCE};
   EXPECT_TRUE(camsim::splitAnnexB(headersOnly.data(), headersOnly.size()).empty());
+}
+
+// The test pattern's clock keeps clear of the four corners, where a viewer
+// draws its captions (the caption top left, the time bottom right, alarms in
+// the other two), and the pattern still moves under it.
+TEST(CamsimVideo, ClockSitsAtTheMiddleOfTheLeftEdgeAndThePatternMoves) {
+  static constexpr int kW = 640, kH = 360;
+  static constexpr uint8_t kBand = 16;  // the band's luma; the pattern's lies in 64..235
+  struct Picture {
+    std::vector<uint8_t> y = std::vector<uint8_t>(kW * kH), u = std::vector<uint8_t>(kW * kH / 4),
+                         v = std::vector<uint8_t>(kW * kH / 4);
+    int bandRowsIn(int from, int to) const {
+      int rows = 0;
+      for (int row = from; row < to; ++row)
+        rows += std::count(y.begin() + row * kW, y.begin() + row * kW + kW / 2, kBand) > 0;
+      return rows;
+    }
+  };
+  Picture a, b;
+  camsim::drawTestPattern(a.y.data(), kW, a.u.data(), kW / 2, a.v.data(), kW / 2, kW, kH, 0,
+                          "12:34:56.789 #0");
+  camsim::drawTestPattern(b.y.data(), kW, b.u.data(), kW / 2, b.v.data(), kW / 2, kW, kH, 1,
+                          "12:34:56.829 #1");
+  // Font pixels of 3: a band 27 rows high, centred on the middle row.
+  EXPECT_EQ(a.bandRowsIn(0, kH), 27);
+  EXPECT_EQ(a.bandRowsIn(kH / 2 - 13, kH / 2 + 14), a.bandRowsIn(0, kH));
+  EXPECT_EQ(a.bandRowsIn(0, 60), 0);
+  EXPECT_EQ(a.bandRowsIn(kH - 60, kH), 0);
+  EXPECT_EQ(a.y[kH / 2 * kW + 2], kBand) << "the band starts at the left edge";
+  size_t moved = 0;
+  for (int row = 0; row < 60; ++row)
+    for (int col = 0; col < kW; ++col) moved += a.y[row * kW + col] != b.y[row * kW + col];
+  EXPECT_GT(moved, size_t{kW * 30});
 }
 
 class CamsimServer : public ::testing::Test {

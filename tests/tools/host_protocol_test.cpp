@@ -118,29 +118,22 @@ TEST(PageProtocol, BoundsSizeAndNesting) {
   EXPECT_TRUE(std::holds_alternative<ProtocolError>(parsePageMessage(deep)));
 }
 
-TEST(PageProtocol, TextsCrossBetweenUtf8AndUtf16) {
-  struct Case {
-    std::string utf8;
-    std::u16string utf16;
-  };
-  const Case both[] = {
-      {"", u""},
-      {"abc", u"abc"},
-      {"\xe5\xae\x8b\xe4\xbd\x93", u"\u5b8b\u4f53"},
-      {"\xf0\x9f\x93\xb7", u"\U0001F4F7"},
-      {"\xc3\xa9", u"\u00e9"},
-  };
-  for (const Case& c : both) {
-    EXPECT_EQ(utf8ToUtf16(c.utf8), c.utf16);
-    EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8);
-  }
-  // Broken input of either kind becomes U+FFFD, never a crash or a cut text.
-  EXPECT_EQ(utf8ToUtf16("a\xff" "b"), u"a\uFFFDb");
-  EXPECT_EQ(utf8ToUtf16("\xe5\xae"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(utf8ToUtf16("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(utf8ToUtf16("\xc0\xaf"), u"\uFFFD\uFFFD");            // overlong '/'
-  EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xef\xbf\xbdx");
-  EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xef\xbf\xbd");
+TEST(PageProtocol, TextsCrossBetweenJsonAndTheControl) {
+  // The page's texts reach the control whole: characters beyond the basic
+  // plane as surrogate pairs, and a NUL as a character, not an end.
+  const auto invoke = accepted(parsePageMessage(
+      R"({"op":"invoke","id":1,"dispid":21,"flags":1,"args":["\u5b8b\u4f53","\ud83d\udcf7","a\u0000b","\u00e9"]})"));
+  ASSERT_EQ(invoke.args.size(), 4u);
+  EXPECT_EQ(invoke.args[0].text, u"\u5b8b\u4f53");
+  EXPECT_EQ(invoke.args[1].text, u"\U0001F4F7");
+  EXPECT_EQ(invoke.args[2].text, std::u16string(u"a\0b", 3));
+  EXPECT_EQ(invoke.args[3].text, u"\u00e9");
+  // What the control says goes out as valid UTF-8 even when its text holds a
+  // lone surrogate.
+  const WireValue lone{WireValue::Text, 0, std::u16string(1, char16_t(0xD800)) + u"x"};
+  EXPECT_EQ(eventMessage(2, {lone}), "{\"args\":[\"\xef\xbf\xbdx\"],\"dispid\":2,\"op\":\"event\"}");
+  EXPECT_EQ(propertyMessage(18, WireValue{WireValue::Text, 0, u"/m\u00e9dia"}),
+            "{\"dispid\":18,\"op\":\"property\",\"value\":\"/m\xc3\xa9" "dia\"}");
 }
 
 TEST(PageProtocol, WritesHostMessages) {

@@ -12,11 +12,15 @@ namespace camsim {
 
 void stampHeader(uint8_t* h, uint8_t type, uint32_t length, uint32_t sequence, int8_t timeZone,
                  uint32_t magic) {
-  std::memset(h, 0, 32);
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  const uint32_t seconds = static_cast<uint32_t>(now.tv_sec);
-  const uint16_t millis = static_cast<uint16_t>(now.tv_nsec / 1000000);
+  stampHeaderAt(h, type, length, sequence, timeZone, static_cast<uint32_t>(now.tv_sec),
+                static_cast<uint16_t>(now.tv_nsec / 1000000), magic);
+}
+
+void stampHeaderAt(uint8_t* h, uint8_t type, uint32_t length, uint32_t sequence, int8_t timeZone,
+                   uint32_t seconds, uint16_t millis, uint32_t magic) {
+  std::memset(h, 0, 32);
   std::memcpy(h + 0, &magic, 4);
   h[4] = type;
   std::memcpy(h + 6, &millis, 2);

@@ -84,5 +84,8 @@ class Connection {
 // Fills a 32-byte frame header for the current wall-clock time.
 void stampHeader(uint8_t* header, uint8_t type, uint32_t length, uint32_t sequence,
                  int8_t timeZone, uint32_t magic = 0xA815AA55u);
+// The same for a given time: seconds since 1970 UTC and milliseconds.
+void stampHeaderAt(uint8_t* header, uint8_t type, uint32_t length, uint32_t sequence,
+                   int8_t timeZone, uint32_t seconds, uint16_t millis, uint32_t magic = 0xA815AA55u);
 
 }  // namespace camsim

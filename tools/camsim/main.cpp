@@ -16,6 +16,7 @@
 #include "camsim.h"
 #include "control.h"
 #include "demo.h"
+#include "recording_maker.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ void usage() {
       "  --reboot-down MS       how long reboot.cgi drops streams and refuses (default 1000)\n"
       "  --refuse-writes        answer every settings write with an error\n"
       "  --record-folder DIR    SD-card recordings (files of media frames)\n"
+      "  --make-recordings N    first put N recordings of 6 s of stream 1 into the\n"
+      "                         record folder, a minute apart, the last one now\n"
       "  --search               answer the LAN search on UDP 8600\n"
       "  --search-bind ADDR     address of the UDP 8600 socket (default 0.0.0.0)\n"
       "  --search-ip TEXT       address text in the search answer (default the --bind address)\n"
@@ -175,6 +178,7 @@ int main(int argc, char** argv) {
   bool wifiDefaults = true;
   bool demo = false;
   int demoStream = 1;
+  int makeRecordings = 0;
   std::vector<camsim::Fault> queued;
   camsim::Fault standing;
   for (int i = 1; i < argc; ++i) {
@@ -262,6 +266,8 @@ int main(int argc, char** argv) {
       config.camera.rebootDownMs = std::atoi(value("--reboot-down").c_str());
     } else if (a == "--refuse-writes") {
       config.camera.refuseWrites = true;
+    } else if (a == "--make-recordings") {
+      makeRecordings = std::atoi(value("--make-recordings").c_str());
     } else if (a == "--record-folder") {
       config.camera.recordFolder = value("--record-folder");
     } else if (a == "--search") {
@@ -290,6 +296,21 @@ int main(int argc, char** argv) {
   signal(SIGINT, onSignal);
   signal(SIGTERM, onSignal);
   signal(SIGPIPE, SIG_IGN);
+
+  if (makeRecordings > 0) {
+    const camsim::Profile* profile = nullptr;
+    for (const auto& p : config.profiles)
+      if (p.streamId == 1) profile = &p;
+    std::string error;
+    if (config.camera.recordFolder.empty() || profile == nullptr) {
+      std::fprintf(stderr, "camsim: --make-recordings needs --record-folder and stream 1\n");
+      return 2;
+    }
+    if (!camsim::makeRecordings(config.camera.recordFolder, *profile, makeRecordings, 6, config.timeZone, error)) {
+      std::fprintf(stderr, "camsim: %s\n", error.c_str());
+      return 1;
+    }
+  }
 
   camsim::Server server(config);
   for (const auto& f : queued) server.pushFault(f);

@@ -58,16 +58,19 @@ void drawTestPattern(uint8_t* y, int ys, uint8_t* u, int us, uint8_t* v, int vs,
   if (bx >= span) bx = 2 * span - bx;
   fillRect(y, ys, width, height, bx, height / 2 - box / 2, box, box, 235);
 
-  // The clock, on a black band at the top left.
+  // The clock, on a black band at the middle of the left edge: the corners
+  // belong to the captions a viewer draws over the picture. Drawn last, so
+  // the box passes under it.
   const int scale = std::max(1, height / 120);
   const int len = static_cast<int>(std::strlen(clockText));
-  fillRect(y, ys, width, height, 0, 0, (len * 6 + 2) * scale, 9 * scale, 16);
+  const int top = height / 2 - 9 * scale / 2;
+  fillRect(y, ys, width, height, 0, top, (len * 6 + 2) * scale, 9 * scale, 16);
   for (int i = 0; i < len; ++i) {
     const uint8_t* rows = glyph(clockText[i]);
     for (int gy = 0; gy < 7; ++gy) {
       for (int gx = 0; gx < 5; ++gx) {
         if (rows[gy] & (0x10 >> gx)) {
-          fillRect(y, ys, width, height, (1 + i * 6 + gx) * scale, (1 + gy) * scale, scale, scale, 235);
+          fillRect(y, ys, width, height, (1 + i * 6 + gx) * scale, top + (1 + gy) * scale, scale, scale, 235);
         }
       }
     }

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <thread>
 
+#include "calendar_day.h"
 #include "failure.h"
 #include "waits.h"
 
@@ -36,14 +36,7 @@ std::string parseDay(const std::string& text, LocalTime& first, LocalTime& last)
   if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &y, &m, &d, &used) != 3 || used != static_cast<int>(text.size()) ||
       text.size() != 10)
     return "expected a date as YYYY-MM-DD, got " + text;
-  // Round trip through the calendar: 2024-02-30 is no day.
-  std::tm t{};
-  t.tm_year = y - 1900;
-  t.tm_mon = m - 1;
-  t.tm_mday = d;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  if (y < 1970 || y > 2037 || std::mktime(&t) == -1 || t.tm_year != y - 1900 || t.tm_mon != m - 1 || t.tm_mday != d)
+  if (!tools::isCalendarDay(y, m, d))
     return "no such day " + text + " (1970 to 2037)";
   first = {y, m, d, 0, 0, 0};
   last = {y, m, d, 23, 59, 59};

@@ -12,6 +12,7 @@ namespace tavolen::host {
 struct HostContext {
   HostSettings settings;
   std::atomic<int> liveControls{0};
+  std::atomic<int> liveHostObjects{0};
   // Controls are destroyed here, off the network thread: tearing one down
   // stops its links and players and can take a moment. Declared before io so
   // it outlives every connection.

@@ -78,12 +78,13 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     std::string_view target = request.target();
     target = target.substr(0, target.find('?'));
     if (beast::websocket::is_upgrade(request)) {
-      if (target != "/control")
+      if (target != "/control" && target != "/host")
         return reply(plain(http::status::not_found, "no such endpoint\n", request.version(), false));
       const auto allowList = readOriginFile(context_.settings.originFile);
       if (!originAllowed(request[http::field::origin], allowList, port))
         return reply(plain(http::status::forbidden, "origin not allowed\n", request.version(), false));
-      std::make_shared<PageSession>(std::move(stream_), context_)->start(std::move(request));
+      const auto object = target == "/host" ? PageSession::Object::Host : PageSession::Object::Control;
+      std::make_shared<PageSession>(std::move(stream_), context_, object)->start(std::move(request));
       return;
     }
     if (request.method() != http::verb::get && request.method() != http::verb::head)

@@ -4,9 +4,10 @@
 //
 // Every connection passes, in order: the peer-user check (at accept), the Host
 // check (every request), then for a WebSocket the Origin check and the bound
-// on controls. Pages get /tavolen.js and / from the files built into the
-// binary, and the reference documents under /docs/ (when the build made
-// them); the WebSocket endpoint is /control.
+// on controls. Pages get /tavolen.js, / and the demo page's files from the
+// files built into the binary, and the reference documents under /docs/ (when
+// the build made them); the WebSocket endpoints are /control (one control a
+// connection) and /host (the host's own object).
 
 #include <atomic>
 #include <cstdint>
@@ -19,6 +20,7 @@ namespace tavolen::host {
 
 inline constexpr int kDefaultPort = 34780;
 inline constexpr int kMaxControls = 8;
+inline constexpr int kMaxHostObjects = 8;
 
 struct HostSettings {
   int port = kDefaultPort;

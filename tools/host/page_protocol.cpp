@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "control/utf_text.h"
+
 namespace tavolen::host {
 namespace {
 
@@ -58,7 +60,7 @@ bool readSize(const json& object, const char* key, int32_t& out) {
 
 std::optional<WireValue> readValue(const json& value) {
   if (value.is_null()) return WireValue{};
-  if (value.is_string()) return WireValue{WireValue::Text, 0, utf8ToUtf16(value.get_ref<const std::string&>())};
+  if (value.is_string()) return WireValue{WireValue::Text, 0, tavolen::utf8ToUtf16(value.get_ref<const std::string&>())};
   if (value.is_number_integer()) {
     if (value.is_number_unsigned()) {
       if (value.get<uint64_t>() > 0x7FFFFFFFu) return std::nullopt;
@@ -74,7 +76,7 @@ std::optional<WireValue> readValue(const json& value) {
 json toJson(const WireValue& value) {
   switch (value.kind) {
     case WireValue::I4: return value.i4;
-    case WireValue::Text: return utf16ToUtf8(value.text);
+    case WireValue::Text: return tavolen::utf16ToUtf8(value.text);
     case WireValue::Empty: break;
   }
   return nullptr;
@@ -154,76 +156,6 @@ ParsedMessage parsePageMessage(std::string_view text) {
   return invalid("unknown op");
 }
 
-std::u16string utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    uint32_t point = 0xFFFD;
-    size_t length = 1;
-    if (c < 0x80) {
-      point = c;
-    } else {
-      const int extra = c >= 0xF5 ? -1 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
-      if (extra > 0 && i + static_cast<size_t>(extra) < text.size()) {
-        uint32_t value = c & (0x3F >> extra);
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-          const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-          if ((next & 0xC0) != 0x80) { ok = false; break; }
-          value = (value << 6) | (next & 0x3F);
-        }
-        const uint32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
-        if (ok && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
-          point = value;
-          length = static_cast<size_t>(extra) + 1;
-        }
-      }
-    }
-    if (point >= 0x10000) {
-      point -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(point));
-    }
-    i += length;
-  }
-  return out;
-}
-
-std::string utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t point = text[i];
-    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      point = 0x10000 + ((point - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (point >= 0xD800 && point <= 0xDFFF) {
-      point = 0xFFFD;
-    }
-    if (point < 0x80) {
-      out.push_back(static_cast<char>(point));
-    } else if (point < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else if (point < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-    }
-  }
-  return out;
-}
-
 std::string resultMessage(int64_t id, const WireValue& value) {
   return dump({{"op", "result"}, {"id", id}, {"value", toJson(value)}});
 }
@@ -249,7 +181,7 @@ std::string windowMessage(const WindowView& view) {
                {"height", view.height}, {"visible", view.visible}, {"fullScreen", view.fullScreen}});
 }
 
-std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow& library,
+std::string readyMessage(const std::vector<MemberRow>& members, const std::optional<LibraryRow>& library,
                          const std::vector<std::pair<int32_t, WireValue>>& properties) {
   json table = json::array();
   for (const MemberRow& member : members) {
@@ -263,13 +195,14 @@ std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow
   json values = json::array();
   for (const auto& [dispid, value] : properties)
     values.push_back({{"dispid", dispid}, {"value", toJson(value)}});
-  const json lib = {{"libraryGuid", library.libraryGuid},   {"dispatchGuid", library.dispatchGuid},
-                    {"eventsGuid", library.eventsGuid},     {"controlGuid", library.controlGuid},
-                    {"propertyPageGuid", library.propertyPageGuid},
-                    {"progId", library.progId},             {"typeName", library.typeName},
-                    {"versionMajor", library.versionMajor}, {"versionMinor", library.versionMinor}};
-  return dump({{"op", "ready"}, {"members", std::move(table)}, {"library", lib},
-               {"properties", std::move(values)}});
+  json message = {{"op", "ready"}, {"members", std::move(table)}, {"properties", std::move(values)}};
+  if (library)
+    message["library"] = {{"libraryGuid", library->libraryGuid},   {"dispatchGuid", library->dispatchGuid},
+                          {"eventsGuid", library->eventsGuid},     {"controlGuid", library->controlGuid},
+                          {"propertyPageGuid", library->propertyPageGuid},
+                          {"progId", library->progId},             {"typeName", library->typeName},
+                          {"versionMajor", library->versionMajor}, {"versionMinor", library->versionMinor}};
+  return dump(message);
 }
 
 void writePictureHead(uint8_t* head, uint32_t seq, int width, int height, uint8_t format) {

@@ -10,9 +10,12 @@
 //   {"op":"drawn","seq":S}            the page drew picture S; it may get the next
 // Argument values: a JSON integer in the signed 32-bit range is I4, a string
 // is a text, null is EMPTY. tavolen.js converts script values before sending.
+// Texts cross between UTF-8 (JSON) and UTF-16 (the control) with the
+// control's own conversions: broken input becomes U+FFFD.
 //
 // Host to page, JSON text, in the order things happened:
 //   {"op":"ready","members":[...],"library":{...},"properties":[{"dispid":D,"value":V}...]}
+//                                     (the host object at /host: no library)
 //   {"op":"property","dispid":D,"value":V}   a property's value changed
 //   {"op":"event","dispid":D,"args":[...]}
 //   {"op":"result","id":N,"value":V}         V null for VOID methods and puts
@@ -82,11 +85,6 @@ using ParsedMessage = std::variant<PageMessage, ProtocolError>;
 // know is a ProtocolError.
 ParsedMessage parsePageMessage(std::string_view text);
 
-// Texts between UTF-8 (JSON) and UTF-16 (the control). Invalid input becomes
-// U+FFFD; neither throws.
-std::u16string utf8ToUtf16(std::string_view text);
-std::string utf16ToUtf8(std::u16string_view text);
-
 // Host to page messages (JSON text).
 std::string resultMessage(int64_t id, const WireValue& value);
 std::string errorMessage(const ProtocolError& error);
@@ -126,7 +124,9 @@ struct LibraryRow {
   std::string libraryGuid, dispatchGuid, eventsGuid, controlGuid, propertyPageGuid, progId, typeName;
   int32_t versionMajor = 0, versionMinor = 0;
 };
-std::string readyMessage(const std::vector<MemberRow>& members, const LibraryRow& library,
+// library: the type library's identities; a control has them, the host's own
+// object has none.
+std::string readyMessage(const std::vector<MemberRow>& members, const std::optional<LibraryRow>& library,
                          const std::vector<std::pair<int32_t, WireValue>>& properties);
 
 }  // namespace tavolen::host

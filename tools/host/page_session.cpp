@@ -24,13 +24,14 @@ int64_t nowMs() {
 
 }  // namespace
 
-PageSession::PageSession(beast::tcp_stream&& stream, HostContext& context)
-    : ws_(std::move(stream)), context_(context) {}
+PageSession::PageSession(beast::tcp_stream&& stream, HostContext& context, Object object)
+    : ws_(std::move(stream)), context_(context), object_(object) {}
 
 PageSession::~PageSession() {
-  // Only at shutdown does a connection end without finish(): the control is
+  // Only at shutdown does a connection end without finish(): the object is
   // then destroyed here.
   control_.reset();
+  hostObject_.reset();
 }
 
 void PageSession::start(beast::http::request<beast::http::string_body> request) {
@@ -46,7 +47,8 @@ void PageSession::start(beast::http::request<beast::http::string_body> request) 
 
 void PageSession::onAccept(beast::error_code ec) {
   if (ec) return finish();
-  readNext();
+  if (object_ == Object::Host) openHostObject();
+  if (!closing_) readNext();
 }
 
 void PageSession::readNext() {
@@ -68,32 +70,46 @@ void PageSession::onRead(beast::error_code ec, size_t) {
   if (!closing_) readNext();
 }
 
-void PageSession::dispatch(const PageMessage& message) {
-  if (message.op == PageOp::Open) {
-    if (control_) {
-      send({errorMessage({std::nullopt, kErrorInvalidMessage, "the control is already open"})});
-      return;
-    }
-    if (context_.liveControls.load() >= kMaxControls) {
-      send({errorMessage({std::nullopt, kErrorCallRejected, "too many controls on this host"}), false, true});
-      return;
-    }
-    std::weak_ptr<PageSession> weak = weak_from_this();
-    boost::asio::io_context& io = context_.io;
-    Deliver deliver = [weak, &io](Outgoing out) {
-      auto held = std::make_shared<Outgoing>(std::move(out));
-      boost::asio::post(io, [weak, held] {
-        if (auto self = weak.lock()) self->send(std::move(*held));
-      });
-    };
-    control_ = std::make_shared<PageControl>(message, context_.settings.pictureFormat, std::move(deliver),
-                                             context_.liveControls);
+// What the object's threads send reaches the connection on the network
+// thread, in order; nothing once the connection is gone.
+Deliver PageSession::deliverer() {
+  std::weak_ptr<PageSession> weak = weak_from_this();
+  boost::asio::io_context& io = context_.io;
+  return [weak, &io](Outgoing out) {
+    auto held = std::make_shared<Outgoing>(std::move(out));
+    boost::asio::post(io, [weak, held] {
+      if (auto self = weak.lock()) self->send(std::move(*held));
+    });
+  };
+}
+
+void PageSession::openControl(const PageMessage& message) {
+  if (control_) {
+    send({errorMessage({std::nullopt, kErrorInvalidMessage, "the control is already open"})});
     return;
   }
+  if (context_.liveControls.load() >= kMaxControls) {
+    send({errorMessage({std::nullopt, kErrorCallRejected, "too many controls on this host"}), false, true});
+    return;
+  }
+  control_ = std::make_shared<PageControl>(message, context_.settings.pictureFormat, deliverer(),
+                                           context_.liveControls);
+}
+
+void PageSession::openHostObject() {
+  if (context_.liveHostObjects.load() >= kMaxHostObjects) {
+    send({errorMessage({std::nullopt, kErrorCallRejected, "too many host objects on this host"}), false, true});
+    return;
+  }
+  hostObject_ = std::make_shared<HostObject>(deliverer(), context_.liveHostObjects);
+}
+
+void PageSession::dispatch(const PageMessage& message) {
+  if (object_ == Object::Control && message.op == PageOp::Open) return openControl(message);
   const bool call = message.op == PageOp::Invoke || message.op == PageOp::Mouse;
   const std::optional<int64_t> id =
       message.op == PageOp::Invoke ? std::optional<int64_t>(message.id) : std::nullopt;
-  if (!control_) {
+  if (object_ == Object::Control && !control_) {
     send({errorMessage({id, kErrorNotReady, "open the control first"})});
     return;
   }
@@ -101,7 +117,8 @@ void PageSession::dispatch(const PageMessage& message) {
     send({errorMessage({id, kErrorCallRejected, "too many calls"})});
     return;
   }
-  control_->handle(message);
+  if (control_) control_->handle(message);
+  else if (hostObject_) hostObject_->handle(message);
 }
 
 void PageSession::send(Outgoing message) {
@@ -144,6 +161,7 @@ void PageSession::finish() {
   finished_ = true;
   outbox_.clear();
   if (control_) context_.reaper.post([control = std::move(control_)]() mutable { control.reset(); });
+  if (hostObject_) context_.reaper.post([object = std::move(hostObject_)]() mutable { object.reset(); });
 }
 
 }  // namespace tavolen::host

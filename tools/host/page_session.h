@@ -1,10 +1,11 @@
 #pragma once
 // One page's WebSocket connection: reads its messages, bounds them, hands them
-// to its PageControl and writes what comes back in order.
+// to its object (a PageControl, or the host's own HostObject) and writes what
+// comes back in order.
 //
-// Runs on the network thread; PageControl's threads reach it only by posting
-// there. The connection owns its control; when the connection ends, the
-// control goes to the reaper thread to be destroyed.
+// Runs on the network thread; the object's threads reach it only by posting
+// there. The connection owns its object; when the connection ends, the object
+// goes to the reaper thread to be destroyed.
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "host_context.h"
+#include "host_object.h"
 #include "invoke_limiter.h"
 #include "page_control.h"
 
@@ -23,7 +25,11 @@ namespace tavolen::host {
 
 class PageSession : public std::enable_shared_from_this<PageSession> {
  public:
-  PageSession(boost::beast::tcp_stream&& stream, HostContext& context);
+  // What the connection drives: a control (opened by the page's "open"), or
+  // the host object (ready at once).
+  enum class Object { Control, Host };
+
+  PageSession(boost::beast::tcp_stream&& stream, HostContext& context, Object object);
   ~PageSession();
 
   // Completes the handshake of an upgrade request that passed the checks.
@@ -34,6 +40,9 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   void readNext();
   void onRead(boost::beast::error_code ec, size_t bytes);
   void dispatch(const PageMessage& message);
+  void openControl(const PageMessage& message);
+  void openHostObject();
+  Deliver deliverer();
   void send(Outgoing message);
   void writeNext();
   void onWrite(boost::beast::error_code ec, size_t bytes);
@@ -47,7 +56,9 @@ class PageSession : public std::enable_shared_from_this<PageSession> {
   bool closing_ = false;
   bool finished_ = false;
   InvokeLimiter limiter_;
+  const Object object_;
   std::shared_ptr<PageControl> control_;
+  std::shared_ptr<HostObject> hostObject_;
 };
 
 }  // namespace tavolen::host
