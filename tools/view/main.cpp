@@ -65,6 +65,7 @@ void usage() {
       "  --caption TEXT          the caption 'c' sets (default: Tavolen ADDR:PORT)\n"
       "  --alias TEXT            the camera alias 'a' sets (default: Tavolen)\n"
       "  --camsim-arg ARG        extra argument for the started tavolen-camsim (repeatable)\n"
+      "  --version               print the version and exit\n"
       "keys (in the window or the terminal):\n"
       "  o/O sound on/off   t talk   r record   p snapshot   f flip   a alias\n"
       "  c/C caption on/off   m full screen   n back   F11 toggle (window only)\n"
@@ -77,6 +78,9 @@ bool parseArgs(int argc, char** argv, Options& o) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       usage();
+      std::exit(0);
+    } else if (a == "--version") {
+      std::printf("tavolen-view %s\n", TAVOLEN_VERSION);
       std::exit(0);
     } else if (a == "--headless") {
       o.headless = true;
