@@ -222,7 +222,9 @@ class ViewOnX : public tavolen::testing::XServerTest {
     // Every run ends cleanly: a sanitizer's finding in the viewer fails it.
     if (viewer && !HasFatalFailure()) {
       const int status = viewer->terminate();
-      if (status != -1) EXPECT_EQ(status, 0) << viewer->output();
+      if (status != -1) {
+        EXPECT_EQ(status, 0) << viewer->output();
+      }
     }
     viewer.reset();
     std::filesystem::remove_all(folder);
@@ -341,7 +343,9 @@ TEST_F(ViewOnX, KeysCallTheControlAndEveryResultIsPrinted) {
     const int before = viewer->lineCount();
     xdotoolAt(kWidth / 2, kHeight / 2, std::string("key ") + c.key);
     ASSERT_GE(viewer->waitForLine(c.line, before), 0) << viewer->output();
-    if (c.fileMade) EXPECT_TRUE(waitUntil([&] { return hasFile(c.fileMade); }));
+    if (c.fileMade) {
+      EXPECT_TRUE(waitUntil([&] { return hasFile(c.fileMade); })) << c.fileMade;
+    }
   }
   // The camera answers the search.
   const std::string found = viewer->waitForPrefix("OnCameraSearched(");
