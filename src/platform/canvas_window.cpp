@@ -65,7 +65,7 @@ std::unique_ptr<PictureSurface> CanvasWindow::createSurface(int32_t width, int32
 }
 
 bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& src,
-                               const WindowRect& dst, Mirror mirror) {
+                               const WindowRect& dst) {
   if (src.empty() || src.left < 0 || src.top < 0 || src.right > surface.width() ||
       src.bottom > surface.height())
     return false;
@@ -78,23 +78,19 @@ bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& 
     // Clip the destination to the client area (screen to client coordinates).
     const int32_t cl = std::max(dst.left - x_, 0), ct = std::max(dst.top - y_, 0);
     const int32_t cr = std::min(dst.right - x_, width_), cb = std::min(dst.bottom - y_, height_);
-    const bool flipX = mirror == Mirror::LeftRight || mirror == Mirror::Both;
-    const bool flipY = mirror == Mirror::UpDown || mirror == Mirror::Both;
     // Nearest pixel, sampled at pixel centres: a 1:1 copy is exact. Rows of
-    // the same width, not mirrored left to right, are a plain copy of a span.
-    const bool sameWidth = sw == dw && !flipX;
+    // the same width are a plain copy of a span.
+    const bool sameWidth = sw == dw;
     std::vector<int32_t> columns;
     if (cl < cr && !sameWidth) columns.resize(static_cast<size_t>(cr - cl));
     for (int32_t cx = cl; cx < cr && !sameWidth; ++cx) {
       const int64_t dx = cx + x_ - dst.left;
-      int64_t sx = (2 * dx + 1) * sw / (2 * dw);
-      if (flipX) sx = sw - 1 - sx;
+      const int64_t sx = (2 * dx + 1) * sw / (2 * dw);
       columns[static_cast<size_t>(cx - cl)] = static_cast<int32_t>(src.left + sx);
     }
     for (int32_t cy = ct; cy < cb; ++cy) {
       const int64_t dy = cy + y_ - dst.top;
-      int64_t sy = (2 * dy + 1) * sh / (2 * dh);
-      if (flipY) sy = sh - 1 - sy;
+      const int64_t sy = (2 * dy + 1) * sh / (2 * dh);
       const auto* in = reinterpret_cast<const uint32_t*>(surface.row(static_cast<int32_t>(src.top + sy)));
       uint32_t* out = pixels_.data() + static_cast<size_t>(cy) * width_;
       if (sameWidth) {

@@ -23,8 +23,7 @@ class CanvasWindow : public VideoWindow {
   WindowSize clientSize() const override;
   void invalidate() override;
   std::unique_ptr<PictureSurface> createSurface(int32_t width, int32_t height) override;
-  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst,
-                   Mirror mirror) override;
+  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst) override;
   bool copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t width, int32_t height) override;
 
   bool setSize(int32_t width, int32_t height) override;

@@ -151,7 +151,7 @@ void CNetH264StreamPlay::queueVideo(const uint8_t* frame, int32_t length, uint8_
   std::deque<MediaFrame> discarded;
   {
     std::lock_guard lock(videoLock_);
-    const int n = static_cast<int>(videoQueue_.size());
+    const int32_t n = static_cast<int32_t>(videoQueue_.size());
     const bool key = type == FRAME_H264_KEY;
     if (!dropMode_) {
       if (n < kQueueLimit) {

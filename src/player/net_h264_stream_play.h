@@ -36,13 +36,13 @@ class CNetH264StreamPlay : public CNetStreamPlay {
  public:
   // Queue limits: beyond kQueueLimit drop mode starts; in drop mode only a key
   // frame is taken, and only below kDropModeLimit.
-  static constexpr int kQueueLimit = 10;
-  static constexpr int kDropModeLimit = 20;
-  // Largest picture the buffers hold: 2560 x 2048 at 4:2:0, with room to spare.
-  static constexpr size_t kPictureBufferBytes = 22118400;
+  static constexpr int32_t kQueueLimit = 10;
+  static constexpr int32_t kDropModeLimit = 20;
+  // The picture buffer holds the largest picture the renderer takes.
+  static constexpr size_t kPictureBufferBytes = kMaxPictureBytes;
   // With this many frames still queued after a picture, the decode thread
   // pauses before waiting again.
-  static constexpr int kBacklogPauseFrames = 5;
+  static constexpr int32_t kBacklogPauseFrames = 5;
 
   CNetH264StreamPlay();
   ~CNetH264StreamPlay() override;
@@ -107,7 +107,7 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   std::mutex renderLock_;
   CDDrawRenderer renderer_;
 
-  RecordHook record_{0};
+  RecordHook record_{CAviRecorder::kCodecH264};
   PlayerCounterSet counters_;
 };
 

@@ -36,19 +36,6 @@ void bmpHeader(uint8_t (&h)[kBmpHeaderBytes], int32_t w, int32_t ht) {
   putLe32(h + 34, image);
 }
 
-void mirrorInPlace(platform::PictureSurface& s, int32_t effect) {
-  const int32_t w = s.width(), h = s.height();
-  if (effect == 1 || effect == 3)
-    for (int32_t y = 0; y < h; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(s.row(y));
-      std::reverse(row, row + w);
-    }
-  if (effect == 2 || effect == 3)
-    for (int32_t y = 0; y < h / 2; ++y)
-      std::swap_ranges(reinterpret_cast<uint32_t*>(s.row(y)), reinterpret_cast<uint32_t*>(s.row(y)) + w,
-                       reinterpret_cast<uint32_t*>(s.row(h - 1 - y)));
-}
-
 }  // namespace
 
 CDDrawRenderer::CDDrawRenderer() {
@@ -215,7 +202,8 @@ void CDDrawRenderer::present() {
     }
   }
 
-  if (effect >= 1 && effect <= 3) mirrorInPlace(*surface_, effect);
+  platform::mirrorPicture(surface_->pixels(), surface_->pitch(), picW, picH,
+                          platform::mirrorForEffect(effect));
 
   if (std::any_of(std::begin(enabled), std::end(enabled), [](bool b) { return b; })) {
     if (!text_) text_ = platform::createTextDrawer();
@@ -225,7 +213,7 @@ void CDDrawRenderer::present() {
     }
   }
 
-  if (!window_->stretchCopy(*surface_, src, dst, platform::Mirror::None)) reset();
+  if (!window_->stretchCopy(*surface_, src, dst)) reset();
 }
 
 int32_t CDDrawRenderer::setOsdString(int32_t index, const OsdItem* item) {

@@ -9,9 +9,9 @@
 namespace tavolen::platform {
 namespace {
 
-using tavolen::testing::encodeTestStream;
-using tavolen::testing::H264Stream;
-using tavolen::testing::referenceDecode;
+using tavolen::test::encodeTestStream;
+using tavolen::test::H264Stream;
+using tavolen::test::referenceDecode;
 
 H264DecAttr playerAttr() { return H264DecAttr{0, 0, 160, 128, 8, 0x10, 0, 0}; }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 struct H264Stream {
   int width = 0;
@@ -30,4 +30,4 @@ std::vector<std::vector<uint8_t>> referenceDecode(const std::vector<std::vector<
 // A private scratch directory, removed at exit.
 std::string scratchDir();
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

@@ -9,7 +9,7 @@
 
 #include "tavolen/player.h"
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 // Polls until pred holds or timeoutMs pass; true when it held.
 inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
@@ -64,4 +64,4 @@ inline std::vector<uint8_t> expectedBmp(const std::vector<uint8_t>& yuv, int w, 
   return bmp;
 }
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test
