@@ -33,6 +33,9 @@ TAVOLEN_API DeviceHandle device_net_work_createInstance(DeviceConnectParams para
 
 TAVOLEN_API int32_t device_net_work_destroyInstance(DeviceHandle handle) {
   return guardedCall(0, [&] {
+    // From inside one of the link's own callbacks the destroy would wait for
+    // that very callback: refused.
+    if (withLink(handle, [](CNetDevice& d) { return d.insideOwnCallback() ? 1 : 0; }) != 0) return 0;
     std::shared_ptr<CNetDevice> device = deviceList().remove(handle);
     if (!device) return 0;
     device->stopStream();

@@ -6,11 +6,6 @@
 
 namespace tavolen {
 
-namespace {
-constexpr uint32_t kSuspendedPollMs = 10;
-constexpr uint32_t kAddressPollMs = 30;
-}  // namespace
-
 LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
                          FrameCallback callback, void* user)
     : state_(std::move(state)), streamId_(streamId), callback_(callback), user_(user) {
@@ -19,6 +14,7 @@ LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
 
 LiveSession::~LiveSession() {
   streamStopped_ = 1;
+  stopped_.signal();
   // The last owner may be the abandoned watchdog itself, ending now.
   if (watchdog_.joinable()) {
     if (watchdog_.get_id() == std::this_thread::get_id()) {
@@ -45,10 +41,9 @@ void LiveSession::stop() {
     streamActive_ = 0;
     if (video_.isOpen()) video_.close();
     streamStopped_ = 1;
+    stopped_.signal();
     if (watchdog_.joinable()) {
-      if (watchdog_.get_id() == std::this_thread::get_id()) {
-        watchdog_.detach();
-      } else if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
+      if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
         watchdog_.join();
       } else {
         // Still inside a connect or a send: it ends by itself once that
@@ -63,25 +58,19 @@ void LiveSession::stop() {
   if (watchdogEnded_.wait(0)) video_.close();
 }
 
-bool LiveSession::sleepSteps(int32_t steps, uint32_t stepMs) {
-  for (int32_t i = 0; i < steps; ++i) {
-    platform::sleepMs(stepMs);
-    if (streamStopped_.load() != 0) return false;
-  }
-  return true;
-}
-
 void LiveSession::watchdog() {
   if (streamStopped_.load() != 0) return;
   while (state_->hostResolved.load() == 0) {
-    platform::sleepMs(kAddressPollMs);
+    platform::Event::waitAny({&stopped_, &state_->resolved}, platform::kWaitForever);
     if (streamStopped_.load() != 0) return;
   }
   // The first attempt is made at once, whatever the tick count reads.
   bool connectNow = true;
   while (streamStopped_.load() == 0) {
     if (watchdogSuspended_.load() != 0) {
-      platform::sleepMs(kSuspendedPollMs);
+      // Only the watchdog itself lifts a suspension (by reconnecting), so
+      // nothing but a stop can end it.
+      stopped_.wait(platform::kWaitForever);
       continue;
     }
     const uint32_t silent = platform::tickCount() - lastDataTick_.load();
@@ -96,7 +85,7 @@ void LiveSession::watchdog() {
       raise(opened ? LinkEventStreamConnected : LinkEventStreamConnectFailed);
       lastDataTick_ = platform::tickCount();
     }
-    if (!sleepSteps(state_->timing.watchdogSteps, state_->timing.watchdogStepMs)) break;
+    if (stopped_.wait(state_->timing.watchdogPeriodMs)) break;
   }
   // Abandoned or not, a connection opened for a stopped stream goes now.
   if (streamStopped_.load() != 0) video_.close();

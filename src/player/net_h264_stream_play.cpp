@@ -132,9 +132,12 @@ int32_t CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   if (h.frameType == FRAME_AUDIO_ADPCM || h.frameType == FRAME_AUDIO_ALAW) {
     if (isValidAudioBlock(h.frameType, h.payloadLength) && soundOn_.load()) {
       MediaFrame copy = copyFrame(frame, length);
-      std::lock_guard lock(audioLock_);
-      audioQueue_.push_back(std::move(copy));
+      {
+        std::lock_guard lock(audioLock_);
+        audioQueue_.push_back(std::move(copy));
+      }
       counters_.audioQueued.fetch_add(1);
+      audioWake_.signal();
     } else {
       counters_.droppedAudio.fetch_add(1);
     }
@@ -243,7 +246,7 @@ void CNetH264StreamPlay::decodeLoop() {
         }
       }
     }
-    if (getListFrameNum() > kBacklogPauseFrames) platform::sleepMs(10);
+    if (getListFrameNum() > kBacklogPauseFrames) platform::sleepMs(kBacklogPauseMs, platform::systemClock());
   }
 }
 
@@ -287,7 +290,9 @@ void CNetH264StreamPlay::startAudioThread() {
 }
 
 void CNetH264StreamPlay::joinAudioThread() {
-  if (audioThread_.joinable()) audioThread_.join();
+  if (!audioThread_.joinable()) return;
+  audioWake_.signal();  // it looks at playing_ and soundOn_ again
+  audioThread_.join();
 }
 
 void CNetH264StreamPlay::audioLoop() {
@@ -302,7 +307,7 @@ void CNetH264StreamPlay::audioLoop() {
       }
     }
     if (block.bytes == nullptr) {
-      platform::sleepMs(1);
+      audioWake_.wait(platform::kWaitForever);
       continue;
     }
     if (block.type() == FRAME_AUDIO_ADPCM && block.payloadLength() == ADPCM_BLOCK_BYTES) {

@@ -11,7 +11,8 @@
 // - the timer thread: onTick only (signals wake_);
 // - the decode thread: takes frames under videoLock_, decodes without a lock,
 //   copies, renders and presents under renderLock_;
-// - the audio thread: takes blocks under audioLock_ and queues PCM to waveOut_.
+// - the audio thread: takes blocks under audioLock_, waits on audioWake_ while
+//   there are none, and queues PCM to waveOut_.
 
 #include <atomic>
 #include <cstdint>
@@ -40,9 +41,10 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   static constexpr int32_t kDropModeLimit = 20;
   // The picture buffer holds the largest picture the renderer takes.
   static constexpr size_t kPictureBufferBytes = kMaxPictureBytes;
-  // With this many frames still queued after a picture, the decode thread
-  // pauses before waiting again.
+  // With more than this many frames still queued after a picture, the decode
+  // thread pauses (in real time, whatever the clock) before waiting again.
   static constexpr int32_t kBacklogPauseFrames = 5;
+  static constexpr uint32_t kBacklogPauseMs = 10;
 
   CNetH264StreamPlay();
   ~CNetH264StreamPlay() override;
@@ -97,6 +99,9 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   std::deque<MediaFrame> audioQueue_;
   std::atomic<int32_t> soundOn_{0};
   std::thread audioThread_;
+  // Signalled when a block is queued and when the thread should look at
+  // playing_ and soundOn_ again.
+  platform::Event audioWake_{platform::Event::Reset::Auto};
   AdpcmState playbackAdpcm_;
   CWaveOut waveOut_;
 

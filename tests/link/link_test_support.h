@@ -8,14 +8,18 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camsim.h"
 #include "link/link_state.h"
+#include "link/tcp_net_device.h"
 #include "platform/tick.h"
+#include "support/manual_clock.h"
 #include "tavolen/tavolen.h"
 
 namespace tavolen::test {
@@ -26,11 +30,19 @@ namespace tavolen::test {
 inline LinkTiming fastTiming() {
   LinkTiming t;
   t.silenceMs = 500;
-  t.watchdogStepMs = 10;
-  t.watchdogSteps = 30;
-  t.resolverStepMs = 10;
-  t.resolverSteps = 10;
+  t.watchdogPeriodMs = 300;
+  t.resolverPeriodMs = 100;
   return t;
+}
+
+// Waits (in real time, at most timeoutMs) until done() holds.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 struct Event {
@@ -153,6 +165,13 @@ class LinkFixture : public ::testing::Test {
     links_.clear();
     camera_.reset();
     setLinkTiming(LinkTiming{});
+    clock_.reset();  // after the links: their threads wait on it
+  }
+  // Puts the rest of the test on a clock that moves only when told; links
+  // made from here on wait on it (their watchdog, resolver, connects).
+  ManualClock& manualClock() {
+    if (!clock_) clock_ = std::make_unique<ManualClock>();
+    return *clock_;
   }
   void startCamera(camsim::Config config) {
     camera_.reset();
@@ -168,6 +187,9 @@ class LinkFixture : public ::testing::Test {
     if (h != nullptr) links_.push_back(h);
     return h;
   }
+  static CTcpNetDevice* device(DeviceHandle h) {
+    return static_cast<CTcpNetDevice*>(static_cast<CNetDevice*>(h));
+  }
   void destroy(DeviceHandle h) {
     std::erase(links_, h);
     device_net_work_destroyInstance(h);
@@ -179,6 +201,7 @@ class LinkFixture : public ::testing::Test {
     return n;
   }
 
+  std::unique_ptr<ManualClock> clock_;  // declared first: goes last
   std::unique_ptr<camsim::Server> camera_;
   std::vector<DeviceHandle> links_;
   // Logs live as long as the fixture, so that links still running until
