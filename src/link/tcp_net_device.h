@@ -9,9 +9,9 @@
 // for the live stream's callbacks to end, the calling one included. Made from
 // a frame or event callback of the live stream, startStream and stopStream are
 // refused (0, nothing changes), and so is destroy through the C interface.
-// Audio callbacks may stop or restart the audio (the audio socket lets its own
-// delivery close it). Events come from the watchdog and the video receive
-// thread; frames from the receive threads.
+// An audio callback may stop the audio (the audio socket lets its own delivery
+// close it). Events come from the watchdog and the video receive thread;
+// frames from the receive threads.
 // Destroy: the handle list calls cancel() before it waits for the calls in
 // flight; this link does not override it yet, so a call inside a connect
 // (startAudio, record_file_start) runs to its connect wait first.

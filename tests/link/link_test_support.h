@@ -20,6 +20,7 @@
 #include "link/tcp_net_device.h"
 #include "platform/tick.h"
 #include "support/manual_clock.h"
+#include "support/wait_until.h"
 #include "tavolen/tavolen.h"
 
 namespace tavolen::test {
@@ -33,16 +34,6 @@ inline LinkTiming fastTiming() {
   t.watchdogPeriodMs = 300;
   t.resolverPeriodMs = 100;
   return t;
-}
-
-// Waits (in real time, at most timeoutMs) until done() holds.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 struct Event {

@@ -414,6 +414,34 @@ TEST_F(LiveStream, OwnCallbacksCannotStartStopOrDestroyTheirStream) {
   EXPECT_EQ(device_net_work_stopStream(r.h), 1);  // from outside, as ever
 }
 
+// The audio socket lets its own delivery close it: an audio callback may stop
+// the audio, and no block follows.
+TEST_F(LiveStream, AnAudioCallbackMayStopTheAudio) {
+  static struct Stopper {
+    DeviceHandle h = nullptr;
+    std::atomic<int32_t> stopped{-1};
+    std::atomic<int32_t> blocks{0};
+  } s;
+  s.h = link();
+  EventLog& events = newEvents();
+  device_net_work_set_event_callback(s.h, EventLog::callback, &events);
+  device_net_work_startStream(s.h, 1, FrameLog::callback, &ignored_);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
+  ASSERT_EQ(device_net_work_startAudio(
+                s.h, 2,
+                [](const uint8_t*, int32_t, void*) -> int32_t {
+                  if (s.blocks.fetch_add(1) == 0) s.stopped = device_net_work_stopAudio(s.h);
+                  return 0;
+                },
+                nullptr),
+            1);
+  ASSERT_TRUE(waitUntil([] { return s.stopped.load() != -1; }));
+  EXPECT_EQ(s.stopped.load(), 1);
+  EXPECT_FALSE(device(s.h)->audioActive());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // three blocks' worth
+  EXPECT_EQ(s.blocks.load(), 1);
+}
+
 TEST_F(LiveStream, RestartingTheStreamStartsAFreshConnection) {
   DeviceHandle h = link();
   EventLog& events = newEvents();

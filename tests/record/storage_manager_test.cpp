@@ -11,6 +11,7 @@
 
 #include "record/avi_recorder.h"
 #include "record_fixtures.h"
+#include "support/wait_until.h"
 
 // Free space comes from a seam over statvfs (FakeDisk); creation times of the
 // prepared day folders too, since Linux cannot set a birth time.
@@ -22,15 +23,6 @@ namespace fs = std::filesystem;
 using test::FakeDisk;
 using test::FakeTime;
 using test::ScratchDir;
-
-bool eventually(const std::function<bool()>& done, int timeoutMs = 3000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 void touch(const fs::path& file) {
   fs::create_directories(file.parent_path());
@@ -60,7 +52,7 @@ class StorageTest : public ::testing::Test {
     waitUntilWaiting();
     const int before = disk.queries();
     time.advance(5000);
-    ASSERT_TRUE(eventually([&] { return disk.queries() > before; }));
+    ASSERT_TRUE(test::waitUntil([&] { return disk.queries() > before; }));
   }
 };
 
@@ -76,7 +68,7 @@ TEST_F(StorageTest, CoverModeDeletesTheEarliestCreatedDayEachPassWhileSpaceIsSho
   CAviRecorder rec(time, disk);
   ASSERT_EQ(rec.startRecord(test::recordParams(dir.path(), "cam", 0, 0, 300, 1), 0, 0, 0), 1);
   const std::string open = rec.currentFileName();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d2); })) << "first pass runs at once";
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d2); })) << "first pass runs at once";
   EXPECT_TRUE(fs::exists(d1));
   EXPECT_TRUE(fs::exists(d3));
 
@@ -85,16 +77,16 @@ TEST_F(StorageTest, CoverModeDeletesTheEarliestCreatedDayEachPassWhileSpaceIsSho
   EXPECT_EQ(time.sleepers(), 1) << "no pass before 5 s: still waiting";
   EXPECT_TRUE(fs::exists(d1));
   time.advance(10);
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d1); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d1); }));
   EXPECT_TRUE(fs::exists(d3));
 
   nextPass();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d3); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d3); }));
 
   // Today's folder is now the oldest: its other recordings go, the file being
   // written and its folders stay.
   nextPass();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(records() / "20230704" / "othercam"); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(records() / "20230704" / "othercam"); }));
   EXPECT_TRUE(fs::is_regular_file(open));
   EXPECT_TRUE(fs::is_regular_file(records() / "notes.txt"));
   rec.stopRecord();
