@@ -1,9 +1,9 @@
 #pragma once
 // The video window: what a player draws into. A window handle handed to a
-// player (`setPlayWnd`) is the address of one of these objects; the registry
-// below turns the handle back into the object, or into nothing once the host
-// has destroyed the window, so that a stale handle behaves like a window that
-// is gone (invisible, every drawing call fails) instead of dangling.
+// player (`setPlayWnd`) is the address of one of these objects; the handle
+// table below turns the handle back into the object, or into nothing once the
+// host has destroyed the window, so that a stale handle behaves like a window
+// that is gone (invisible, every drawing call fails) instead of dangling.
 //
 // Pixels are 32 bits, 4 bytes each, in the order the renderer writes them
 // (byte 0 blue, byte 1 green, byte 2 red, byte 3 unused): the window shows them
