@@ -66,14 +66,22 @@ int32_t CTcpSocket::close() {
   if (onReceiveThread) {
     // The thread sees stopFlag after the delivery returns and ends without
     // touching the socket again; its handle is joined by the next connect or close.
-    if (s != kInvalidSocket) platform::closeSocket(s);
+    if (s != kInvalidSocket) closeAfterSends(s);
     return 1;
   }
   joinReceiveThread();
   // Closed only after the thread is gone, so it can never poll a descriptor
   // number that has meanwhile been reused.
-  if (s != kInvalidSocket) platform::closeSocket(s);
+  if (s != kInvalidSocket) closeAfterSends(s);
   return 1;
+}
+
+void CTcpSocket::closeAfterSends(SocketHandle s) {
+  // A send that read the descriptor before it was taken away may still be
+  // inside the call (the shutdown has made it return by now): the number is
+  // given back only after it, so a send can never reach a reused descriptor.
+  { std::lock_guard<std::mutex> guard(sendLock_); }
+  platform::closeSocket(s);
 }
 
 void CTcpSocket::joinReceiveThread() {
@@ -178,7 +186,7 @@ void CTcpSocket::closeFromReceiveThread(SocketHandle s) {
   // the descriptor after joining this thread.
   if (socket_.compare_exchange_strong(expected, kInvalidSocket)) {
     platform::shutdownBoth(s);
-    platform::closeSocket(s);
+    closeAfterSends(s);
   }
 }
 

@@ -46,7 +46,9 @@ class CTcpSocket {
 
   // 1 connected with the receive thread running, 0 failed (socket closed).
   int32_t connect(const char* host, int32_t port);
-  // Always 1. Closes the connection if open and ends the receive thread.
+  // Always 1. Closes the connection if open and ends the receive thread; the
+  // descriptor goes only once a send in flight on it has returned, so not
+  // while holding sendLock().
   int32_t close();
 
   // One send call of the whole block under the send lock; the count sent (or
@@ -84,6 +86,7 @@ class CTcpSocket {
   // Returns false when the connection ended or the socket was closed here.
   bool receiveStep(platform::SocketHandle s, const StopCheck& stop);
   void closeFromReceiveThread(platform::SocketHandle s);
+  void closeAfterSends(platform::SocketHandle s);
   void joinReceiveThread();
 
   std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};

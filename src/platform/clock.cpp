@@ -32,16 +32,19 @@ class SystemClock final : public Clock {
   }
 };
 
-SystemClock gSystemClock;
 std::atomic<Clock*> gInstalled{nullptr};
 
 }  // namespace
 
-Clock& systemClock() { return gSystemClock; }
+Clock& systemClock() {
+  // Never destroyed: threads left running at exit still wait on it.
+  static SystemClock* clock = new SystemClock;
+  return *clock;
+}
 
 Clock& currentClock() {
   Clock* installed = gInstalled.load(std::memory_order_acquire);
-  return installed != nullptr ? *installed : gSystemClock;
+  return installed != nullptr ? *installed : systemClock();
 }
 
 void installClock(Clock* clock) { gInstalled.store(clock, std::memory_order_release); }

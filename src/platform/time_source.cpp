@@ -31,8 +31,8 @@ LocalTime TimeSource::localTime() {
 }
 
 TimeSource& systemTimeSource() {
-  static TimeSource source;
-  return source;
+  static TimeSource* source = new TimeSource;  // never destroyed, like the system clock
+  return *source;
 }
 
 }  // namespace tavolen::platform

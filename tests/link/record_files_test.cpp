@@ -218,6 +218,9 @@ TEST_F(RecordFilesTest, OutOfRangeDatesSendNothing) {
 // (kSelectWaitMs of the link's clock); the second starts only then.
 TEST_F(RecordFilesTest, ASecondSearchWaitsForTheFirst) {
   ManualClock& clock = manualClock();
+  LinkTiming timing = fastTiming();
+  timing.resolverPeriodMs = 60000;  // a sleeper that stays asleep
+  setLinkTiming(timing);
   DeviceHandle h = link();
   RecordLog first, second;
   camera_->pushFault({camsim::FaultKind::Silent, 0});

@@ -109,9 +109,10 @@ class ManualClock : public platform::Clock {
   }
 
   // Runs call on a thread of its own. Once `waiting` timed waits (the call's
-  // among them) sleep on the clock, moves the clock limitMs - 1 on and checks
-  // that the call still waits, then one more millisecond; returns what the
-  // call returned once it has.
+  // among them, every one with a limit of at least limitMs) sleep on the
+  // clock, moves the clock limitMs - 1 on and checks that the call still
+  // waits, then one more millisecond; returns what the call returned once it
+  // has.
   int64_t callThroughLimit(uint32_t limitMs, int waiting, const std::function<int64_t()>& call) {
     std::atomic<bool> returned{false};
     int64_t result = 0;
