@@ -66,8 +66,15 @@ class TimingWindow : public p::VideoWindow {
   bool setSize(int32_t w, int32_t h) override { return inner_->setSize(w, h); }
   bool setPosition(int32_t x, int32_t y) override { return inner_->setPosition(x, y); }
   bool setVisible(bool on) override { return inner_->setVisible(on); }
+  bool fillRect(const p::WindowRect& r, uint32_t pixel) override { return inner_->fillRect(r, pixel); }
+  bool sendMouse(p::MouseEvent e, int32_t x, int32_t y) override { return inner_->sendMouse(e, x, y); }
+  bool setScreenSize(int32_t w, int32_t h) override { return inner_->setScreenSize(w, h); }
   size_t readPixels(uint8_t* out, size_t cap) const override { return inner_->readPixels(out, cap); }
+  p::WindowState state() const override { return inner_->state(); }
+  bool setListener(p::WindowListener l, void* user) override { return inner_->setListener(l, user); }
   void close() override { inner_->close(); }
+  void setObserver(std::shared_ptr<p::WindowObserver> o) override { inner_->setObserver(std::move(o)); }
+  bool setFullScreen(bool on) override { return inner_->setFullScreen(on); }
 
  private:
   std::shared_ptr<p::VideoWindow> inner_;

@@ -71,6 +71,15 @@ TAVOLEN_API int32_t x_player_destroyDualtalkInstance(DualtalkHandle handle);
 TAVOLEN_API int32_t x_player_StartDualTalk(DualtalkHandle handle, TalkCallback callback, void* user);
 TAVOLEN_API int32_t x_player_StopDualTalk(DualtalkHandle handle);
 
+/* The capture's talk encoding, for hosts that talk from another source (a
+ * sound file): TALK_BLOCK_SAMPLES samples of 8000 Hz mono 16-bit PCM in, one
+ * TALK_BLOCK_BYTES IMA ADPCM block out, coded from a fresh encoder state as
+ * every captured block is. Returns TALK_BLOCK_BYTES, or 0 when a pointer is
+ * null. Any thread. */
+#define TALK_BLOCK_SAMPLES 512
+#define TALK_BLOCK_BYTES 256
+TAVOLEN_API int32_t x_player_encodeTalkBlock(const int16_t* samples, uint8_t* block);
+
 #define TAVOLEN_E_FAIL ((int32_t)0x80004005u)
 TAVOLEN_API int32_t x_player_setPlayVolume(int32_t volume);
 TAVOLEN_API int32_t x_player_getPlayVolume(void);

@@ -37,8 +37,13 @@ TAVOLEN_API TavolenWindow* tavolen_window_create_sdl(const char* title, int32_t 
  * closed it (or for a handle that is not an SDL window). */
 TAVOLEN_API int32_t tavolen_window_pump(TavolenWindow* window, int32_t timeoutMs);
 
-/* Results 1 done, 0 failed (unknown handle, bad size). A change of size,
- * position or visibility is seen by a player at its next picture. */
+/* Results 1 done, 0 failed (unknown handle, bad size, a position beyond
+ * +-16777216). A change of size, position or visibility is seen by a player at
+ * its next picture. A new size repaints the window with black; the same size
+ * again changes nothing. While a control shows the window full screen, size
+ * and position are kept for its return and the window stays as it is. When a
+ * control lives in the window, set_size and set_visible return once the
+ * control has handled the change (repainted), so read_pixels shows it. */
 TAVOLEN_API int32_t tavolen_window_set_size(TavolenWindow* window, int32_t width, int32_t height);
 TAVOLEN_API int32_t tavolen_window_set_position(TavolenWindow* window, int32_t x, int32_t y);
 TAVOLEN_API int32_t tavolen_window_set_visible(TavolenWindow* window, int32_t on);
@@ -57,7 +62,9 @@ TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* b
  * an unknown handle or event. When a control lives in the window, the call
  * returns once the control has handled the event, so read_pixels shows it.
  * tavolen_window_set_screen_size: the screen an off-screen window pretends to
- * sit on (default 1920 x 1080); full screen covers it. 1 done, 0 failed. */
+ * sit on (default 1920 x 1080, each side 2..TAVOLEN_WINDOW_MAX_SIDE); a
+ * control's full screen covers it, one pixel short in each direction. 1 done,
+ * 0 failed; always 0 for an SDL window, whose screen is its display's. */
 TAVOLEN_API int32_t tavolen_window_send_mouse(TavolenWindow* window, int32_t event, int32_t x,
                                               int32_t y);
 TAVOLEN_API int32_t tavolen_window_set_screen_size(TavolenWindow* window, int32_t width,
@@ -86,8 +93,10 @@ TAVOLEN_API int32_t tavolen_window_get_state(TavolenWindow* window, TavolenWindo
 /* Called after the window's pixels or state changed, on the thread that
  * changed them (a player's decode thread, a control's UI thread, the host's
  * own). It should only wake the host's thread, which then reads the window;
- * it must not call into the window or a control. NULL removes it. 1 done, 0
- * for an unknown handle. */
+ * it must not call into the window or a control. Calls are serialised; once
+ * set_listener or destroy has returned, the previous listener is not running
+ * and is never called again. NULL removes it. 1 done, 0 for an unknown handle
+ * (and when called from inside the listener). */
 typedef void (*TavolenWindowListener)(void* user);
 TAVOLEN_API int32_t tavolen_window_set_listener(TavolenWindow* window,
                                                 TavolenWindowListener listener, void* user);

@@ -9,6 +9,7 @@
 #include "audio/wave_in.h"
 #include "platform/c_boundary.h"
 #include "platform/handle_table.h"
+#include "media/adpcm_codec.h"
 #include "tavolen/player.h"
 
 using tavolen::CWaveIn;
@@ -47,6 +48,17 @@ TAVOLEN_API int32_t x_player_StartDualTalk(DualtalkHandle handle, TalkCallback c
 
 TAVOLEN_API int32_t x_player_StopDualTalk(DualtalkHandle handle) {
   return withTalk(handle, [](CWaveIn& talk) { return talk.stopDualTalk(); });
+}
+
+TAVOLEN_API int32_t x_player_encodeTalkBlock(const int16_t* samples, uint8_t* block) {
+  static_assert(TALK_BLOCK_SAMPLES * 2 == tavolen::CWaveIn::kBufferBytes &&
+                TALK_BLOCK_BYTES == tavolen::CWaveIn::kBlockBytes);
+  return guardedCall(0, [&]() -> int32_t {
+    if (!samples || !block) return 0;
+    tavolen::AdpcmState state;
+    tavolen::adpcmEncode(state, samples, TALK_BLOCK_SAMPLES * 2, block);
+    return TALK_BLOCK_BYTES;
+  });
 }
 
 TAVOLEN_API int32_t x_player_setPlayVolume(int32_t volume) {

@@ -1,15 +1,11 @@
 // The camera-link C interface: check the handle, call the slot, return its
 // result. Every body runs in the C boundary's guard: anything thrown (a thread
 // or an allocation that failed) gives 0, or a null handle.
-#include <memory>
-
 #include "link/device_list.h"
-#include "link/tcp_net_device.h"
 #include "platform/c_boundary.h"
 #include "tavolen/link.h"
 
 using tavolen::CNetDevice;
-using tavolen::CTcpNetDevice;
 using tavolen::deviceList;
 using tavolen::platform::guardedCall;
 
@@ -26,21 +22,11 @@ TAVOLEN_API int32_t device_net_work_init(void) { return 1; }
 TAVOLEN_API int32_t device_net_work_deInit(void) { return 1; }
 
 TAVOLEN_API DeviceHandle device_net_work_createInstance(DeviceConnectParams params) {
-  return guardedCall<DeviceHandle>(nullptr, [&] {
-    return deviceList().add(std::make_shared<CTcpNetDevice>(params));
-  });
+  return guardedCall<DeviceHandle>(nullptr, [&] { return tavolen::createListedLink(params); });
 }
 
 TAVOLEN_API int32_t device_net_work_destroyInstance(DeviceHandle handle) {
-  return guardedCall(0, [&] {
-    // From inside one of the link's own callbacks the destroy would wait for
-    // that very callback: refused.
-    if (withLink(handle, [](CNetDevice& d) { return d.insideOwnCallback() ? 1 : 0; }) != 0) return 0;
-    std::shared_ptr<CNetDevice> device = deviceList().remove(handle);
-    if (!device) return 0;
-    device->stopStream();
-    return 1;  // deleted here, as the last owner lets go
-  });
+  return guardedCall(0, [&] { return tavolen::destroyListedLink(handle) ? 1 : 0; });
 }
 
 TAVOLEN_API int32_t device_net_work_startStream(DeviceHandle handle, int32_t streamId,

@@ -2,6 +2,8 @@
 // in the C boundary's guard.
 #include "tavolen/window.h"
 
+#include <type_traits>
+
 #include "platform/c_boundary.h"
 #include "platform/sdl_window.h"
 #include "platform/video_window.h"
@@ -11,6 +13,7 @@ using tavolen::platform::VideoWindow;
 using tavolen::platform::windowHandles;
 
 static_assert(TAVOLEN_WINDOW_MAX_SIDE == tavolen::platform::kMaxWindowSide);
+static_assert(std::is_same_v<TavolenWindowListener, tavolen::platform::WindowListener>);
 
 namespace {
 
@@ -64,6 +67,34 @@ TAVOLEN_API int32_t tavolen_window_read_pixels(TavolenWindow* window, uint8_t* b
   return withWindow(window, [&](VideoWindow& w) {
     return static_cast<int32_t>(w.readPixels(buffer, static_cast<size_t>(bufferSize)));
   });
+}
+
+TAVOLEN_API int32_t tavolen_window_send_mouse(TavolenWindow* window, int32_t event, int32_t x,
+                                              int32_t y) {
+  if (event < 1 || event > 5) return 0;
+  return withWindow(window, [&](VideoWindow& w) {
+    return w.sendMouse(static_cast<tavolen::platform::MouseEvent>(event), x, y) ? 1 : 0;
+  });
+}
+
+TAVOLEN_API int32_t tavolen_window_set_screen_size(TavolenWindow* window, int32_t width,
+                                                   int32_t height) {
+  return withWindow(window, [&](VideoWindow& w) { return w.setScreenSize(width, height) ? 1 : 0; });
+}
+
+TAVOLEN_API int32_t tavolen_window_get_state(TavolenWindow* window, TavolenWindowState* out) {
+  if (!out) return 0;
+  return withWindow(window, [&](VideoWindow& w) {
+    const tavolen::platform::WindowState s = w.state();
+    *out = {s.rect.left,        s.rect.top,         s.rect.width(),  s.rect.height(),
+            s.visible ? 1 : 0, s.fullScreen ? 1 : 0, s.screen.width, s.screen.height};
+    return 1;
+  });
+}
+
+TAVOLEN_API int32_t tavolen_window_set_listener(TavolenWindow* window,
+                                                TavolenWindowListener listener, void* user) {
+  return withWindow(window, [&](VideoWindow& w) { return w.setListener(listener, user) ? 1 : 0; });
 }
 
 // The table's cancel step closes the window (on this, the host's thread).

@@ -30,14 +30,13 @@ void CommandQueue::start() {
 void CommandQueue::requestStop() {
   stopFlag_.store(1);
   wake_.signal();
-  std::lock_guard<std::mutex> lock(connectionLock_);
-  if (connection_.isOpen()) platform::shutdownBoth(connection_.socket);
+  connection_.cancel();
 }
 
 void CommandQueue::stop() {
   requestStop();
   if (worker_.joinable()) worker_.join();
-  closeConnection();
+  connection_.close();
   std::lock_guard<std::mutex> lock(queueLock_);
   queue_.clear();
 }
@@ -110,19 +109,24 @@ void CommandQueue::reportResult(int32_t code, int32_t result) {
   if (callback != nullptr && stopFlag_.load() == 0) callback(code, result);
 }
 
-void CommandQueue::closeConnection() {
-  std::lock_guard<std::mutex> lock(connectionLock_);
+bool CommandQueue::connect() {
   connection_.close();
+  return connectPlain(state_->resolvedAddress().c_str(), connection_, state_->params.port) == 1;
 }
 
-bool CommandQueue::connect() {
-  closeConnection();
-  PlainConnection fresh;
-  if (connectPlain(state_->resolvedAddress().c_str(), fresh, state_->params.port) == 0) return false;
-  std::lock_guard<std::mutex> lock(connectionLock_);
-  connection_ = fresh;
-  // A stop that came while connecting finds nothing to shut down; do it here.
-  if (stopFlag_.load() != 0) platform::shutdownBoth(connection_.socket);
+bool CommandQueue::exchange(const char* request, size_t requestLength, bool answered) {
+  std::memset(headerStore_.get(), 0, kHeaderStoreSize);
+  std::memset(body_.get(), 0, kBodySize + 1);
+  const bool sent = platform::sendAll(connection_.socket(), request, requestLength,
+                                      state_->timing.sendTimeLimitMs) == platform::SendResult::Sent;
+  if (sent && !answered) return true;
+  // A camera that takes no request, or answers past a limit, has failed the
+  // exchange: it is let go at once, and the empty body reports the failure.
+  if (!sent || responseHitALimit(readResponse(headerStore_.get(), connection_.socket(), body_.get(),
+                                              state_->timing.responseDeadlineMs))) {
+    connection_.close();
+    return false;
+  }
   return true;
 }
 
@@ -149,14 +153,11 @@ void CommandQueue::run(const CommandRecord& record) {
   }
 
   if (!connect()) return;  // lost without a word, as a camera that is away
-  std::memset(headerStore_.get(), 0, kHeaderStoreSize);
-  std::memset(body_.get(), 0, kBodySize + 1);
-  (void)platform::sendOnce(connection_.socket, request, requestLength);
+  (void)exchange(request, requestLength, kind != CommandKind::PanTilt);
   if (kind == CommandKind::PanTilt) return;
 
-  // What arrived is parsed whatever readResponse says: an empty body simply
+  // What arrived is parsed whatever the exchange gave: an empty body simply
   // lacks every key.
-  (void)readResponse(headerStore_.get(), connection_.socket, body_.get());
   const char* body = body_.get();
 
   if (kind == CommandKind::Read) {

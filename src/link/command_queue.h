@@ -6,8 +6,9 @@
 // Threads: every method may be called from any thread, the callbacks included
 // (they run on the worker, with no lock held, and may queue more commands).
 // Locks: queueLock_ guards queue_; callbackLock_ guards the three callback
-// fields; connectionLock_ guards the published socket of the connection that
-// requestStop shuts down. None is held while another is taken.
+// fields. None is held while another is taken. The connection is the
+// worker's; requestStop only cancels it, which the connection allows from
+// any thread.
 // Ownership: the queue owns its records; the worker owns the connection and
 // its two response buffers.
 
@@ -43,7 +44,8 @@ class CommandQueue {
 
   // Starts the worker (link construction).
   void start();
-  // Tells the worker to end and breaks off a response it is waiting for.
+  // Tells the worker to end and breaks off the connect, send or response it
+  // is waiting for; never waits itself. No command connects afterwards.
   void requestStop();
   // Waits for the worker to end and frees the commands still queued.
   void stop();
@@ -66,7 +68,10 @@ class CommandQueue {
   void append(std::unique_ptr<CommandRecord> record);
   void reportResult(int32_t code, int32_t result);
   bool connect();
-  void closeConnection();
+  // Sends the request and, when one is answered, reads the answer into the
+  // buffers; false (the connection closed, the body empty) when the request
+  // could not be sent or the answer ran into a limit.
+  bool exchange(const char* request, size_t requestLength, bool answered);
 
   std::shared_ptr<LinkState> state_;
 
@@ -82,9 +87,8 @@ class CommandQueue {
   std::atomic<int32_t> stopFlag_{0};
   std::thread worker_;
 
-  // Worker only, except the socket that requestStop shuts down.
+  // Worker only, except for requestStop's cancel.
   PlainConnection connection_;
-  std::mutex connectionLock_;
   std::unique_ptr<char[]> headerStore_;
   std::unique_ptr<char[]> body_;
 };

@@ -62,12 +62,7 @@ bool connectWithWait(SocketHandle s, const char* dottedHost, int32_t port, int w
       case platform::ConnectStart::Failed: ok = false; break;
     }
   }
-  if (ok) ok = platform::setNonBlocking(s, false);
-  if (!ok) {
-    platform::shutdownBoth(s);
-    platform::closeSocket(s);
-  }
-  return ok;
+  return ok && platform::setNonBlocking(s, false);
 }
 
 }  // namespace tavolen

@@ -20,7 +20,7 @@ bool resolveHostText(const char* host, std::string& dotted);
 platform::SocketHandle openConfiguredTcpSocket();
 
 // Non-blocking connect, a wait of at most waitMs for writability, then back to
-// blocking mode. On failure the socket is shut down and closed.
+// blocking mode. On failure the socket is left to the caller to close.
 bool connectWithWait(platform::SocketHandle s, const char* dottedHost, int32_t port, int waitMs);
 
 }  // namespace tavolen

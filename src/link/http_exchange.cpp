@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/response_reader.h"
 #include "platform/tick.h"
 
 namespace tavolen {
@@ -76,8 +77,8 @@ namespace {
 
 enum class Ready { Yes, Timeout, Error };
 
-Ready waitForData(platform::SocketHandle s) {
-  switch (platform::waitReadable(s, kSelectWaitMs)) {
+Ready waitForData(platform::SocketHandle s, int waitMs) {
+  switch (platform::waitReadable(s, waitMs)) {
     case platform::WaitResult::Ready: return Ready::Yes;
     case platform::WaitResult::Timeout: return Ready::Timeout;
     case platform::WaitResult::Error: break;
@@ -93,97 +94,62 @@ void reportReceiveError() {
   std::fflush(stdout);
 }
 
-// Parses what follows the first colon as a decimal integer, blanks allowed
-// around it; -1 when it is negative or does not fit.
-long long contentLengthOf(const char* line) {
-  const char* colon = std::strchr(line, ':');
-  if (colon == nullptr) return 0;
-  char* end = nullptr;
-  const long long value = std::strtoll(colon + 1, &end, 10);
-  if (end == colon + 1) return 0;
-  return value < 0 ? -1 : value;
-}
-
 }  // namespace
 
-int32_t readLine(platform::SocketHandle s, char (&line)[kLineSize]) {
+int32_t readResponse(char* headerStore, platform::SocketHandle s, char* body, uint32_t deadlineMs) {
   const uint32_t start = platform::tickCount();
-  int32_t count = 0;
+  ResponseReader reader(headerStore, body, start);
+  char block[kHeadBlockSize];
+  int bodyAttempts = kResponseBodyAttempts;
+  bool inBody = false;
   for (;;) {
-    const Ready ready = waitForData(s);
-    if (ready == Ready::Error) return -1;
-    if (ready == Ready::Timeout) break;
-    char byte;
-    const long n = platform::receiveOnce(s, &byte, 1);
+    const ResponseReader::Phase phase = reader.phase();
+    if (phase == ResponseReader::Phase::Done || phase == ResponseReader::Phase::Failed) break;
+    if (phase == ResponseReader::Phase::Body) {
+      // The bytes that came with the head's last block took one receive.
+      if (!inBody && reader.bodyReceived() > 0) --bodyAttempts;
+      inBody = true;
+      if (--bodyAttempts <= 0) return 0;
+    }
+    const uint32_t spent = platform::tickCount() - start;
+    if (spent >= deadlineMs) {
+      reader.expire();
+      break;
+    }
+    // Body bytes go straight to their place, as many as are still wanted.
+    const bool toBody = phase == ResponseReader::Phase::Body;
+    char* const into = toBody ? reader.bodySpace() : block;
+    const size_t room = toBody ? reader.bodyMissing() : sizeof block;
+    // Bytes already waiting are taken without a wait first.
+    long n = platform::receiveNow(s, into, room);
+    if (n < 0 && platform::wouldBlock(platform::lastSocketError())) {
+      const bool deadlineFirst = deadlineMs - spent < static_cast<uint32_t>(kSelectWaitMs);
+      const int waitMs = deadlineFirst ? static_cast<int>(deadlineMs - spent) : kSelectWaitMs;
+      const Ready ready = waitForData(s, waitMs);
+      if (ready == Ready::Error) return -1;
+      if (ready == Ready::Timeout) {
+        if (deadlineFirst) {
+          reader.expire();
+        } else {
+          reader.silence(platform::tickCount());
+        }
+        continue;
+      }
+      n = platform::receiveOnce(s, into, room);
+    }
     if (n < 0) {
       reportReceiveError();
       return -1;
     }
-    if (n == 0) break;
-    line[count] = byte;
-    if (byte == '\n') {
-      line[count + 1] = '\0';
-      return count + 1;
+    if (n == 0) {
+      reader.closed(platform::tickCount());
+    } else if (toBody) {
+      reader.tookBody(static_cast<size_t>(n));
+    } else {
+      reader.take(block, static_cast<size_t>(n), platform::tickCount());
     }
-    ++count;
-    // Cut: the rest of an overlong line is read as the next line.
-    if (static_cast<size_t>(count) == kLineSize - 1) break;
-    if (platform::tickCount() - start > static_cast<uint32_t>(kLineTimeLimitMs)) return -2;
   }
-  // Terminated at the count, so a partial line never carries the tail of a
-  // longer line read before it.
-  line[count] = '\0';
-  return count;
-}
-
-int32_t readExact(int32_t length, platform::SocketHandle s, char* destination, int attempts) {
-  int32_t total = 0;
-  int32_t remaining = length;
-  while (remaining > 0) {
-    if (--attempts <= 0) return 0;
-    const Ready ready = waitForData(s);
-    if (ready == Ready::Error) return -1;
-    if (ready == Ready::Timeout) return total;
-    const long n = platform::receiveOnce(s, destination + total, static_cast<size_t>(remaining));
-    if (n < 0) {
-      reportReceiveError();
-      return -1;
-    }
-    if (n == 0) return 0;
-    total += static_cast<int32_t>(n);
-    remaining -= static_cast<int32_t>(n);
-  }
-  return total;
-}
-
-int32_t readResponse(char* headerStore, platform::SocketHandle s, char* body) {
-  long long contentLength = 0;
-  size_t stored = 0;
-  int32_t headerBytes = 0;
-  headerStore[0] = '\0';
-  char line[kLineSize];
-  std::memset(line, 0, sizeof line);
-  for (;;) {
-    const int32_t n = readLine(s, line);
-    if (n < 0) return n;
-    if (n == 0) break;
-    headerBytes += n;
-    if (stored + static_cast<size_t>(n) < kHeaderStoreSize) {
-      std::memcpy(headerStore + stored, line, static_cast<size_t>(n) + 1);
-      stored += static_cast<size_t>(n);
-    }
-    if (std::strstr(line, "Content-length:") != nullptr) contentLength = contentLengthOf(line);
-    if (std::strcmp(line, "\r\n") == 0) break;
-  }
-  if (contentLength != 0) {
-    // The body buffer keeps one byte for the terminating zero.
-    if (contentLength < 0 || contentLength >= static_cast<long long>(kBodySize)) return -1;
-    const int32_t wanted = static_cast<int32_t>(contentLength);
-    const int32_t got = readExact(wanted, s, body, kResponseBodyAttempts);
-    if (got <= 0) return got;
-    if (got != wanted) return -1;
-  }
-  return headerBytes + static_cast<int32_t>(contentLength);
+  return reader.result();
 }
 
 int extractText(char* destination, size_t destSize, const char* key, const char* text) {

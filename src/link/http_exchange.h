@@ -1,12 +1,14 @@
 #pragma once
 // Hand-written HTTP/1.1 GET requests and the reading of the camera's answers:
-// the fixed header block, request assembly, the byte-wise response reader and
-// the extractors for the JavaScript-style assignments of a response body.
+// the fixed header block, request assembly, the response reader and the
+// extractors for the JavaScript-style assignments of a response body.
 //
 // Bounds: nothing here writes past a buffer. A header line longer than the line
 // buffer is cut (its rest reads as the next line); header lines beyond the
 // header store are read but not stored; a Content-length of kBodySize or more
-// is refused; extracted text is cut at its destination.
+// is refused; extracted text is cut at its destination. Nothing here waits
+// without a bound either: a response has kMaxHeaderLines lines and its
+// deadline, whatever the camera sends.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +28,26 @@ inline constexpr size_t kBodySize = 128000;
 inline constexpr int kResponseBodyAttempts = 20;
 inline constexpr int kSelectWaitMs = 1010;      // 1 s and 10000 us
 inline constexpr int kLineTimeLimitMs = 5000;
+// How long a whole response (status line, header lines and body) may take.
+// A camera answers a settings or listing request within a second, a slow one
+// behind a poor link within a few; ten seconds is about as long as a user
+// waits for settings before taking the camera for gone, and it also bounds
+// how long a second record-file search waits for the first.
+inline constexpr uint32_t kResponseDeadlineMs = 10000;
+// Cameras send about ten header lines; 256 lines of the longest length
+// (kLineSize - 1) already come to twice what the header store holds. The
+// count keeps a camera that sends lines fast and without end from holding
+// the exchange, and a core, until the deadline.
+inline constexpr int32_t kMaxHeaderLines = 256;
+// Header bytes are received this many at a time; bytes past the head's
+// blank line are the body's first.
+inline constexpr size_t kHeadBlockSize = 4096;
+
+// readResponse's failures besides -1 (a wait or receive error, a body that
+// came short or cannot fit) and 0 (the peer closed, or the body's receives
+// ran out).
+inline constexpr int32_t kResponseTooSlow = -2;       // a header line past 5 s, or the deadline passed
+inline constexpr int32_t kResponseTooManyLines = -3;  // more than kMaxHeaderLines header lines
 inline constexpr size_t kResultValueSize = 100;
 inline constexpr size_t kNumberTextSize = 256;
 
@@ -52,20 +74,22 @@ bool isSafeRequestValue(std::string_view value);
 // target that passes isSafeRequestValue.
 bool isSafeRequestLine(const char* line);
 
-// Length of the line including "\n"; the count so far (possibly 0) when a
-// wait passes without data or the peer closes; -1 wait or receive error; -2
-// when the line took more than 5 s. The line is always NUL-terminated.
-int32_t readLine(platform::SocketHandle s, char (&line)[kLineSize]);
-
-// Bytes received (length when complete); 0 when the peer closed or attempts
-// ran out; -1 on error.
-int32_t readExact(int32_t length, platform::SocketHandle s, char* destination, int attempts);
-
-// Header bytes plus body length on success; a negative readLine/readExact code;
-// 0 when readExact returned 0; -1 when the body came short or its announced
-// length does not fit the body buffer. The body buffer must be zeroed by the
-// caller before the request, so its text is always terminated.
-int32_t readResponse(char* headerStore, platform::SocketHandle s, char* body);
+// Reads one response by the rules of ResponseReader, waiting at most
+// kSelectWaitMs at a time. Header bytes plus body length on success; -1 on a
+// wait or receive error, or when the body came short or its announced length
+// does not fit the body buffer; 0 when the peer closed before the body was
+// whole or the body needed more than kResponseBodyAttempts - 1 receives;
+// kResponseTooSlow when a header line took more than 5 s or the response more
+// than deadlineMs (the body is then left empty); kResponseTooManyLines. The
+// body buffer must be zeroed by the caller before the request, so its text is
+// always terminated.
+int32_t readResponse(char* headerStore, platform::SocketHandle s, char* body,
+                     uint32_t deadlineMs = kResponseDeadlineMs);
+// A response that ran into one of the limits above is a failed exchange: the
+// caller ends the connection and reports its failure as for an empty answer.
+inline bool responseHitALimit(int32_t result) {
+  return result == kResponseTooSlow || result == kResponseTooManyLines;
+}
 
 // Finds the first occurrence of key (which includes its "=") anywhere in text.
 // extractText copies the double-quoted value after it, cut to destSize - 1

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "link/http_exchange.h"
+#include "link/plain_connection.h"
 #include "platform/event.h"
 #include "tavolen/types.h"
 
@@ -27,6 +28,8 @@ struct LinkTiming {
   uint32_t resolverPeriodMs = 10000;  // the resolver looks the name up again this often
   uint32_t resolverStopWaitMs = 100;
   uint32_t watchdogStopWaitMs = 200;
+  uint32_t responseDeadlineMs = kResponseDeadlineMs;  // a whole answer to a request
+  uint32_t sendTimeLimitMs = kSendTimeLimitMs;        // one request or talk packet
   HostLookupFn lookup = nullptr;      // null: the system's lookup
 };
 
@@ -47,6 +50,8 @@ class LinkState {
   std::atomic<int32_t> resolverStop{0};
   platform::Event resolverWake{platform::Event::Reset::Manual};  // signalled with resolverStop
   platform::Event resolved{platform::Event::Reset::Manual};      // signalled with hostResolved
+  // Set by the link's cancel step (its destroy has begun): nothing new starts.
+  std::atomic<int32_t> cancelled{0};
 
   // The dotted address as last resolved ("" before the first success).
   std::string resolvedAddress() const;

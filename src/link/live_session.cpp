@@ -10,6 +10,7 @@ LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
                          FrameCallback callback, void* user)
     : state_(std::move(state)), streamId_(streamId), callback_(callback), user_(user) {
   video_.bindDelivery(&LiveSession::deliver, this);
+  video_.setSendTimeLimit(state_->timing.sendTimeLimitMs);
 }
 
 LiveSession::~LiveSession() {
@@ -42,6 +43,9 @@ void LiveSession::stop() {
     if (video_.isOpen()) video_.close();
     streamStopped_ = 1;
     stopped_.signal();
+    // A watchdog inside a connect gives up now, seeing the stream stopped,
+    // rather than at the end of the connect wait.
+    video_.shutdown();
     if (watchdog_.joinable()) {
       if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
         watchdog_.join();
@@ -57,6 +61,8 @@ void LiveSession::stop() {
   // detached watchdog closes it on its way out, the destructor otherwise.
   if (watchdogEnded_.wait(0)) video_.close();
 }
+
+void LiveSession::cancel() { video_.cancel(); }
 
 void LiveSession::watchdog() {
   if (streamStopped_.load() != 0) return;
@@ -92,7 +98,7 @@ void LiveSession::watchdog() {
 }
 
 bool LiveSession::openStream() {
-  if (state_->hostResolved.load() == 0) return false;
+  if (state_->hostResolved.load() == 0 || streamStopped_.load() != 0) return false;
   if (!video_.isOpen() && video_.connect(state_->params.host, state_->params.port) != 1) {
     return false;
   }
@@ -111,15 +117,19 @@ bool LiveSession::openStream() {
   streamActive_ = 1;
   lastDataTick_ = platform::tickCount();
   watchdogSuspended_ = 0;
-  video_.send(request, length);
+  // A camera that does not take the request is no better than one that
+  // refused the connection; the silence that follows brings the next attempt.
+  if (!video_.send(request, length)) return false;
   talkReady_ = 1;
   return true;
 }
 
 bool LiveSession::sendTalk(const uint8_t* packet, size_t length) {
   if (!video_.isOpen() || talkReady_.load() == 0) return false;
-  video_.send(packet, length);
-  return true;
+  // A camera that stops taking talk has the connection shut down by the send
+  // (its frames stop, and the watchdog reconnects after the silence); the
+  // packet counts as dropped.
+  return video_.send(packet, length);
 }
 
 void LiveSession::raise(int32_t code) {

@@ -38,8 +38,14 @@ class LiveSession : public std::enable_shared_from_this<LiveSession> {
   // and closes the gate: after it returns no frame or event comes from this session.
   void stop();
 
+  // Any thread, never waits (the link's destroy): breaks off the connect or
+  // send in progress on the video connection; nothing connects again.
+  void cancel();
+
   // Sends one whole talk packet when a live request went out on the current
-  // connection; false when it was dropped.
+  // connection; false when it was dropped. A send that the camera does not
+  // take within the send time limit shuts the video connection down, so the
+  // watchdog reconnects after the silence.
   bool sendTalk(const uint8_t* packet, size_t length);
 
   bool streamActive() const { return streamActive_.load() != 0; }

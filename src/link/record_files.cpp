@@ -14,6 +14,7 @@ namespace tavolen {
 
 RecordFiles::RecordFiles(std::shared_ptr<LinkState> state) : state_(std::move(state)) {
   playback_.bindDelivery(&RecordFiles::deliver, this);
+  playback_.setSendTimeLimit(state_->timing.sendTimeLimitMs);
 }
 
 RecordFiles::~RecordFiles() { close(); }
@@ -28,6 +29,7 @@ int32_t RecordFiles::searchList(const int32_t (&dateFields)[12], RecordListCallb
   if (std::this_thread::get_id() == searchThreadId_.load()) return 0;
   std::lock_guard<std::mutex> lock(searchLock_);
   if (searchThread_.joinable()) searchThread_.join();
+  if (closing_.load() != 0) return 0;
   std::memcpy(dateFields_, dateFields, sizeof dateFields_);
   listCallback_ = callback;
   listUser_ = user;
@@ -56,24 +58,24 @@ void RecordFiles::searchMain() {
           RequestError::None)
     return;
 
-  {
-    std::lock_guard<std::mutex> lock(connectionLock_);
+  search_.close();
+  if (connectPlain(fieldText(p.host, sizeof p.host).c_str(), search_, p.port) == 0) return;
+  if (platform::sendAll(search_.socket(), request, requestLength, state_->timing.sendTimeLimitMs) !=
+      platform::SendResult::Sent) {
     search_.close();
+    return;
   }
-  PlainConnection fresh;
-  if (closing_.load() != 0 || connectPlain(fieldText(p.host, sizeof p.host).c_str(), fresh, p.port) == 0) return;
-  {
-    std::lock_guard<std::mutex> lock(connectionLock_);
-    search_ = fresh;
-    if (closing_.load() != 0) platform::shutdownBoth(search_.socket);
-  }
-  (void)platform::sendOnce(search_.socket, request, requestLength);
 
   auto headerStore = std::make_unique<char[]>(kHeaderStoreSize);
   auto body = std::make_unique<char[]>(kBodySize + 1);
   std::memset(headerStore.get(), 0, kHeaderStoreSize);
   std::memset(body.get(), 0, kBodySize + 1);
-  (void)readResponse(headerStore.get(), search_.socket, body.get());
+  // An answer past a limit lists nothing, and the camera is let go at once.
+  if (responseHitALimit(readResponse(headerStore.get(), search_.socket(), body.get(),
+                                     state_->timing.responseDeadlineMs))) {
+    search_.close();
+    return;
+  }
 
   for (const RecordFileEntry& file : parseRecordList(body.get())) {
     if (closing_.load() != 0) return;
@@ -96,8 +98,7 @@ int32_t RecordFiles::requestPlayback(int32_t offset) {
           RequestError::None)
     return 0;
   if (playback_.connect(fieldText(p.host, sizeof p.host).c_str(), p.port) == 0) return 0;
-  (void)playback_.send(request, requestLength);
-  return 1;
+  return playback_.send(request, requestLength) ? 1 : 0;
 }
 
 int32_t RecordFiles::start(const char* fileName, FrameCallback callback, void* user) {
@@ -117,24 +118,28 @@ int32_t RecordFiles::setPos(int32_t offset) {
 }
 
 int32_t RecordFiles::stop() {
+  // A start or seek still connecting or sending gives up first, so that the
+  // lock below is never held by a call waiting on the camera.
+  playback_.shutdown();
   std::lock_guard<std::mutex> lock(playbackLock_);
   playback_.close();
   return 1;
 }
 
+void RecordFiles::cancel() {
+  closing_.store(1);
+  playback_.cancel();
+  search_.cancel();
+}
+
 void RecordFiles::close() {
+  cancel();
   {
     std::lock_guard<std::mutex> lock(playbackLock_);
     playback_.close();
   }
-  closing_.store(1);
-  {
-    std::lock_guard<std::mutex> lock(connectionLock_);
-    if (search_.isOpen()) platform::shutdownBoth(search_.socket);
-  }
   std::lock_guard<std::mutex> lock(searchLock_);
   if (searchThread_.joinable()) searchThread_.join();
-  std::lock_guard<std::mutex> connection(connectionLock_);
   search_.close();
 }
 

@@ -11,8 +11,9 @@
 // wait for its receive thread), and searchList not from inside the list
 // callback (it would wait for the search that is calling; it returns 0).
 // Locks: playbackLock_ serialises start/setPos/stop; searchLock_ serialises
-// searchList/close; connectionLock_ guards the search socket that close shuts
-// down. The playback callback fields change only while no receive thread runs.
+// searchList/close. The playback callback fields change only while no receive
+// thread runs. The search connection is the search thread's; cancel only
+// shuts it down, which the connection allows from any thread.
 
 #include <atomic>
 #include <cstdint>
@@ -34,18 +35,24 @@ class RecordFiles {
   RecordFiles(const RecordFiles&) = delete;
   RecordFiles& operator=(const RecordFiles&) = delete;
 
-  // 1: the search was started (after the previous one ended). Out-of-range
-  // dates end it without a request. 0 when called from the list callback,
-  // which cannot wait for its own search to end.
+  // 1: the search was started (after the previous one ended, which its
+  // response deadline bounds). Out-of-range dates end it without a request.
+  // 0 when called from the list callback, which cannot wait for its own
+  // search to end, or once cancel has run.
   int32_t searchList(const int32_t (&dateFields)[12], RecordListCallback callback, void* user);
   // 1 when the playback request was sent from offset 0, 0 when the connect
   // failed or the request was refused (a name unsafe in a query, or too long).
   int32_t start(const char* fileName, FrameCallback callback, void* user);
   // Restarts playback of the stored file name at offset; results as start.
   int32_t setPos(int32_t offset);
-  // Always 1. The callback stays stored.
+  // Always 1. The callback stays stored. A start or seek in progress on
+  // another thread is broken off first, so stop never waits on the camera.
   int32_t stop();
-  // Closes the playback connection and waits for a running search (destroy).
+  // Any thread, never waits (the link's destroy): breaks off the playback and
+  // search connections and whatever waits on them; nothing connects again and
+  // no more files are reported.
+  void cancel();
+  // Cancels, closes the playback connection and waits for a running search.
   void close();
 
   // The longest file name kept for playback.
@@ -73,7 +80,6 @@ class RecordFiles {
   RecordListCallback listCallback_ = nullptr;
   void* listUser_ = nullptr;
   PlainConnection search_;
-  std::mutex connectionLock_;
 };
 
 }  // namespace tavolen

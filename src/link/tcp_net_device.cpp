@@ -17,6 +17,7 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectParams& params)
       commands_(state_),
       records_(state_) {
   audio_.bindDelivery(&CTcpNetDevice::deliverAudio, this);
+  audio_.setSendTimeLimit(state_->timing.sendTimeLimitMs);
   // The resolver owns references to what it writes, so that destroy can leave
   // it inside a hanging lookup.
   resolver_ = platform::startThread(
@@ -50,6 +51,17 @@ CTcpNetDevice::~CTcpNetDevice() {
   }
   records_.close();
   commands_.stop();
+}
+
+void CTcpNetDevice::cancel() {
+  {
+    std::lock_guard<std::mutex> s(sessionLock_);
+    state_->cancelled = 1;
+    if (session_) session_->cancel();
+  }
+  audio_.cancel();
+  records_.cancel();
+  commands_.requestStop();
 }
 
 void CTcpNetDevice::resolverMain(std::shared_ptr<LinkState> state,
@@ -89,6 +101,7 @@ int32_t CTcpNetDevice::startStream(int32_t streamId, FrameCallback callback, voi
   auto session = std::make_shared<LiveSession>(state_, streamId, callback, user);
   {
     std::lock_guard<std::mutex> s(sessionLock_);
+    if (state_->cancelled.load() != 0) return 0;  // the link is being destroyed
     session_ = session;
   }
   talkSequence_ = 0;
@@ -157,14 +170,19 @@ bool CTcpNetDevice::openAudio() {
     audio_.close();
     return false;
   }
-  audio_.send(request, length);
+  if (!audio_.send(request, length)) {
+    audio_.close();
+    return false;
+  }
   audioActive_ = 1;
   return true;
 }
 
 int32_t CTcpNetDevice::stopAudio() {
   if (audioActive_.load() == 0) return 1;
-  if (audio_.isOpen()) audio_.close();
+  // Shut down before taking the lock, which a startAudio holds across its
+  // connect and send: they give up at once instead of running to their limits.
+  audio_.close();
   std::lock_guard<std::mutex> guard(audioLock_);
   audio_.close();  // in case a concurrent startAudio reopened it
   audioStreamId_ = -1;

@@ -13,8 +13,10 @@
 // close it). Events come from the watchdog and the video receive thread;
 // frames from the receive threads.
 // Destroy: the handle list calls cancel() before it waits for the calls in
-// flight; this link does not override it yet, so a call inside a connect
-// (startAudio, record_file_start) runs to its connect wait first.
+// flight. cancel shuts down every socket of the link (video, audio, playback,
+// command, record search) and marks each so that nothing connects again, so a
+// call blocked in a connect, a send or a wait for the camera returns at once;
+// destroy then never waits on the network.
 // Locks: the stream lock (startStream/stopStream), the audio lock
 // (startAudio/stopAudio, held across the audio connect and send), the session
 // lock (only to read or swap the current session) and each socket's send lock.
@@ -63,6 +65,7 @@ class CTcpNetDevice : public CNetDevice {
                          void* user) override;
   int32_t set_network(int32_t command, const void* data, int32_t length) override;
   int32_t get_network(int32_t command) override;
+  void cancel() override;
 
   bool insideOwnCallback() const override;
 

@@ -1,10 +1,7 @@
 #include "link/tcp_socket.h"
 
-#include <cstdio>
 #include <cstring>
-#include <string>
 
-#include "link/host_address.h"
 #include "media/media_frame.h"
 #include "platform/thread.h"
 
@@ -30,35 +27,35 @@ void CTcpSocket::bindDelivery(DeliverFn deliver, void* owner) {
 
 int32_t CTcpSocket::connect(const char* host, int32_t port) {
   close();
-
-  std::string dotted;
-  if (!resolveHostText(host, dotted)) return 0;
-  std::snprintf(host_, sizeof host_, "%s", dotted.c_str());
-  port_ = port;
-
-  const SocketHandle s = openConfiguredTcpSocket();
-  if (s == kInvalidSocket) return 0;
-  if (!connectWithWait(s, host_, port_, kConnectWaitMs)) return 0;
+  if (connectPlain(host, connection_, port) != 1) return 0;
+  const SocketHandle s = connection_.socket();
 
   std::lock_guard<std::mutex> guard(threadLock_);
+  // A close on another thread took the new socket before its thread began:
+  // the close has won, and it closes the descriptor.
+  if (s == kInvalidSocket || connection_.socket() != s) return 0;
   // A connect from inside the delivery: the old thread is this one; it ends
   // as soon as the delivery returns, seeing its connection replaced.
   if (receiveThread_.joinable()) receiveThread_.detach();
   const uint32_t generation = ++generation_;
   stopFlag_ = 0;
-  socket_ = s;
   receiveThread_ = platform::startThread([this, s, generation] { receiveThreadMain(s, generation); },
                                          platform::ThreadPriority::TimeCritical);
   return 1;
 }
 
 int32_t CTcpSocket::close() {
-  const bool onReceiveThread = [&] {
+  // A connect in progress on another thread gives up at once.
+  connection_.shutdown();
+  bool onReceiveThread = false;
+  SocketHandle s = kInvalidSocket;
+  {
+    // Under the thread lock, so that a connect either has its thread running
+    // for the socket taken here (and it is joined below) or sees it gone.
     std::lock_guard<std::mutex> guard(threadLock_);
-    return receiveThread_.joinable() && receiveThread_.get_id() == std::this_thread::get_id();
-  }();
-
-  const SocketHandle s = socket_.exchange(kInvalidSocket);
+    onReceiveThread = receiveThread_.joinable() && receiveThread_.get_id() == std::this_thread::get_id();
+    s = connection_.release();
+  }
   if (s != kInvalidSocket) {
     platform::shutdownBoth(s);
     stopFlag_ = 1;
@@ -66,21 +63,25 @@ int32_t CTcpSocket::close() {
   if (onReceiveThread) {
     // The thread sees stopFlag after the delivery returns and ends without
     // touching the socket again; its handle is joined by the next connect or close.
-    if (s != kInvalidSocket) closeAfterSends(s);
+    closeReleased(s);
     return 1;
   }
   joinReceiveThread();
   // Closed only after the thread is gone, so it can never poll a descriptor
   // number that has meanwhile been reused.
-  if (s != kInvalidSocket) closeAfterSends(s);
+  closeReleased(s);
   return 1;
 }
 
-void CTcpSocket::closeAfterSends(SocketHandle s) {
-  // A send that read the descriptor before it was taken away may still be
-  // inside the call (the shutdown has made it return by now): the number is
-  // given back only after it, so a send can never reach a reused descriptor.
-  { std::lock_guard<std::mutex> guard(sendLock_); }
+void CTcpSocket::shutdown() { connection_.shutdown(); }
+
+void CTcpSocket::cancel() { connection_.cancel(); }
+
+void CTcpSocket::closeReleased(SocketHandle s) {
+  if (s == kInvalidSocket) return;
+  // A sender that loaded s before it was released is still using it; the
+  // shutdown has made its wait return, so this lock is not held for long.
+  std::lock_guard<std::mutex> guard(sendLock_);
   platform::closeSocket(s);
 }
 
@@ -97,15 +98,13 @@ void CTcpSocket::joinReceiveThread() {
   stopEvent_.reset();
 }
 
-long CTcpSocket::send(const void* data, size_t length) {
+bool CTcpSocket::send(const void* data, size_t length) {
   std::lock_guard<std::mutex> guard(sendLock_);
-  return sendLocked(data, length);
-}
-
-long CTcpSocket::sendLocked(const void* data, size_t length) {
-  const SocketHandle s = socket_.load();
-  if (s == kInvalidSocket) return -1;
-  return platform::sendOnce(s, data, length);
+  const SocketHandle s = connection_.socket();
+  if (s == kInvalidSocket) return false;
+  if (platform::sendAll(s, data, length, sendLimitMs_) == platform::SendResult::Sent) return true;
+  platform::shutdownBoth(s);
+  return false;
 }
 
 void CTcpSocket::receiveThreadMain(SocketHandle s, uint32_t generation) {
@@ -181,12 +180,11 @@ CTcpSocket::CutResult CTcpSocket::cutFrames(uint8_t* buffer, int32_t& filled, De
 
 void CTcpSocket::closeFromReceiveThread(SocketHandle s) {
   filled_ = 0;
-  SocketHandle expected = s;
   // Another thread's close may have taken the socket already; it then closes
   // the descriptor after joining this thread.
-  if (socket_.compare_exchange_strong(expected, kInvalidSocket)) {
+  if (connection_.releaseIf(s)) {
     platform::shutdownBoth(s);
-    closeAfterSends(s);
+    closeReleased(s);
   }
 }
 

@@ -10,6 +10,12 @@
 // more is read meanwhile) and must copy what it keeps: the frame lives in the
 // buffer only for the call. Do not call close while holding a lock that the
 // delivery function takes.
+//
+// Nothing here waits on the camera without a bound: a connect waits at most
+// kConnectWaitMs, a send at most the send time limit, and shutdown() or
+// cancel() from another thread makes either return at once. The connection's
+// descriptor is closed only after the receive thread has ended and under the
+// send lock, so no send ever reaches a descriptor that was closed and reused.
 
 #include <array>
 #include <atomic>
@@ -18,6 +24,7 @@
 #include <mutex>
 #include <thread>
 
+#include "link/plain_connection.h"
 #include "platform/event.h"
 #include "platform/socket.h"
 
@@ -28,9 +35,7 @@ class CTcpSocket {
   using DeliverFn = void (*)(const uint8_t* frame, int32_t length, void* owner);
 
   static constexpr size_t kBufferSize = 0x80000;
-  static constexpr int kConnectWaitMs = 3000;
   static constexpr int kReceiveSliceMs = 200;
-  static constexpr int kSocketBufferBytes = 8192;
   static constexpr int kReceivesPerWakeup = 16;
   // The reassembly buffer holds one whole frame at most, so a longer payload
   // can never complete: it is a framing error rather than a stalled link.
@@ -43,22 +48,31 @@ class CTcpSocket {
 
   // Binds the delivery function; call before the first connect.
   void bindDelivery(DeliverFn deliver, void* owner);
+  // The longest one send may wait for the camera (kSendTimeLimitMs unless
+  // set); call before the first connect.
+  void setSendTimeLimit(uint32_t ms) { sendLimitMs_ = ms; }
 
   // 1 connected with the receive thread running, 0 failed (socket closed).
   int32_t connect(const char* host, int32_t port);
-  // Always 1. Closes the connection if open and ends the receive thread; the
-  // descriptor goes only once a send in flight on it has returned, so not
-  // while holding sendLock().
+  // Always 1. Closes the connection if open (a connect in progress on another
+  // thread fails) and ends the receive thread.
   int32_t close();
+  // Any thread, never waits: shuts down the connection being made or held, so
+  // that a connect, a send or the receive thread blocked on it returns at once.
+  // The owner still closes the socket.
+  void shutdown();
+  // As shutdown, and every later connect fails at once: the owner is being
+  // destroyed.
+  void cancel();
 
-  // One send call of the whole block under the send lock; the count sent (or
-  // -1) is returned for diagnostics, the stream protocol does not check it.
-  long send(const void* data, size_t length);
-  std::mutex& sendLock() { return sendLock_; }
-  // Sends while the caller already holds sendLock().
-  long sendLocked(const void* data, size_t length);
+  // Sends the whole block under the send lock; false when the socket is
+  // closed, the send failed or the camera took less than all of it within the
+  // send time limit. The last two shut the connection down, as a framing
+  // error does: part of the block may have gone out, so the byte stream is
+  // broken. The receive thread then ends and the owner reconnects.
+  bool send(const void* data, size_t length);
 
-  bool isOpen() const { return socket_.load() != platform::kInvalidSocket; }
+  bool isOpen() const { return connection_.isOpen(); }
 
   // Tells a receive thread that its connection is over: the stop flag is set,
   // or a newer connection (a connect from inside the delivery) replaced it.
@@ -78,26 +92,28 @@ class CTcpSocket {
   // buffer untouched, as soon as stop.stopped() after a delivery.
   static CutResult cutFrames(uint8_t* buffer, int32_t& filled, DeliverFn deliver, void* owner,
                              const StopCheck& stop);
-  const char* host() const { return host_; }
-  int32_t port() const { return port_; }
+  const char* host() const { return connection_.host(); }
+  int32_t port() const { return connection_.port(); }
 
  private:
   void receiveThreadMain(platform::SocketHandle s, uint32_t generation);
   // Returns false when the connection ended or the socket was closed here.
   bool receiveStep(platform::SocketHandle s, const StopCheck& stop);
   void closeFromReceiveThread(platform::SocketHandle s);
-  void closeAfterSends(platform::SocketHandle s);
   void joinReceiveThread();
+  // Closes a socket taken out of the connection once no send can be using it.
+  void closeReleased(platform::SocketHandle s);
 
-  std::atomic<platform::SocketHandle> socket_{platform::kInvalidSocket};
-  char host_[128] = {};
-  int32_t port_ = 0;
-  std::mutex sendLock_;
+  PlainConnection connection_;
+  std::mutex sendLock_;  // held around every send, and around the close of a descriptor
+  uint32_t sendLimitMs_ = kSendTimeLimitMs;
   DeliverFn deliver_ = nullptr;
   void* owner_ = nullptr;
   std::atomic<int32_t> stopFlag_{0};
   std::atomic<uint32_t> generation_{0};  // one per connect
-  std::mutex threadLock_;  // guards receiveThread_ against two closers
+  // Guards receiveThread_ against two closers, and the hand-over of a new
+  // connection's socket from connect to its receive thread against a close.
+  std::mutex threadLock_;
   std::thread receiveThread_;
   platform::Event stopEvent_{platform::Event::Reset::Auto};
   int32_t filled_ = 0;  // receive thread only

@@ -378,6 +378,15 @@ class FreeTypeTextDrawer final : public TextDrawer {
         for (int32_t r = 0; r < g.height; ++r)
           std::memcpy(g.coverage.data() + static_cast<size_t>(r) * g.width, bm.buffer + r * bm.pitch,
                       static_cast<size_t>(g.width));
+      } else if (bm.pixel_mode == FT_PIXEL_MODE_MONO && bm.buffer) {
+        // Faces with hand-drawn bitmaps for small sizes (the CJK caption
+        // faces among them) give one bit a pixel at those sizes.
+        g.coverage.resize(static_cast<size_t>(g.width) * g.height);
+        for (int32_t r = 0; r < g.height; ++r) {
+          const uint8_t* bits = bm.buffer + r * bm.pitch;
+          for (int32_t col = 0; col < g.width; ++col)
+            g.coverage[static_cast<size_t>(r) * g.width + col] = (bits[col >> 3] >> (7 - (col & 7))) & 1 ? 255 : 0;
+        }
       } else {
         g.width = g.height = 0;
       }

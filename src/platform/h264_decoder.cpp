@@ -25,11 +25,18 @@ struct Decoder {
   AVFrame* spare = nullptr;
   uint32_t maxWidth = 0;
   uint32_t maxHeight = 0;
+  // Reads the headers of each unit before the decoder sees it: the decoder
+  // sets up tables for every macroblock of a new picture size even when
+  // max_pixels then refuses its buffers.
+  AVCodecParserContext* parser = nullptr;
+  AVCodecContext* parserCtx = nullptr;
   // Tightly packed copy, used only when the decoder pads its rows.
   std::vector<uint8_t> packed;
 };
 
 void freeDecoder(Decoder* d) {
+  if (d->parser != nullptr) av_parser_close(d->parser);
+  avcodec_free_context(&d->parserCtx);
   av_frame_free(&d->frame);
   av_frame_free(&d->spare);
   av_packet_free(&d->packet);
@@ -56,7 +63,10 @@ H264DecHandle Hi264DecCreate(const H264DecAttr* attr) {
   d->packet = av_packet_alloc();
   d->frame = av_frame_alloc();
   d->spare = av_frame_alloc();
-  if (d->ctx == nullptr || d->packet == nullptr || d->frame == nullptr || d->spare == nullptr) {
+  d->parser = av_parser_init(AV_CODEC_ID_H264);
+  d->parserCtx = avcodec_alloc_context3(codec);
+  if (d->ctx == nullptr || d->packet == nullptr || d->frame == nullptr || d->spare == nullptr ||
+      d->parser == nullptr || d->parserCtx == nullptr) {
     freeDecoder(d);
     return nullptr;
   }
@@ -67,6 +77,11 @@ H264DecHandle Hi264DecCreate(const H264DecAttr* attr) {
   d->ctx->thread_type = 0;
   d->ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
   d->ctx->has_b_frames = 0;
+  d->parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;  // one whole unit per call
+  // Should a larger picture get past the parser, libavcodec still refuses
+  // its buffers; the width and height are checked again below, for shapes
+  // within this area.
+  d->ctx->max_pixels = static_cast<int64_t>(d->maxWidth) * d->maxHeight;
   if (avcodec_open2(d->ctx, codec, nullptr) < 0) {
     freeDecoder(d);
     return nullptr;
@@ -87,6 +102,16 @@ int32_t Hi264DecAU(H264DecHandle handle, const uint8_t* data, uint32_t length, u
   if (av_new_packet(d->packet, static_cast<int>(length)) < 0) return kBadArgument;
   std::memcpy(d->packet->data, data, length);
   d->packet->pts = static_cast<int64_t>(pts);
+
+  // The size the unit's slices announce, from their parameter sets: one
+  // above the maximum is refused before the decoder sees it.
+  uint8_t* parsed = nullptr;
+  int parsedSize = 0;
+  av_parser_parse2(d->parser, d->parserCtx, &parsed, &parsedSize, d->packet->data, d->packet->size,
+                   AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+  if (static_cast<uint32_t>(d->parser->coded_width) > d->maxWidth ||
+      static_cast<uint32_t>(d->parser->coded_height) > d->maxHeight)
+    return kTooLarge;
 
   const int sent = avcodec_send_packet(d->ctx, d->packet);
   bool got = false;

@@ -16,23 +16,31 @@ JpegCodec::~JpegCodec() {
 bool JpegCodec::decode(const uint8_t* data, size_t length, JpegPicture& out) {
   out.width = 0;
   out.height = 0;
-  out.pixels.clear();
-  if (decoder_ == nullptr || data == nullptr || length == 0 || length > ULONG_MAX) return false;
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
-  if (tjDecompressHeader3(decoder_, data, static_cast<unsigned long>(length), &width, &height,
-                          &subsampling, &colorspace) != 0)
+  const bool accepted =
+      decoder_ != nullptr && data != nullptr && length != 0 && length <= ULONG_MAX &&
+      tjDecompressHeader3(decoder_, data, static_cast<unsigned long>(length), &width, &height,
+                          &subsampling, &colorspace) == 0 &&
+      width > 0 && height > 0 && width <= kMaxJpegSide && height <= kMaxJpegSide &&
+      static_cast<int64_t>(width) * height <= kMaxJpegPixels;
+  if (!accepted) {
+    out.pixels.clear();
     return false;
-  if (width <= 0 || height <= 0 || width > kMaxJpegSide || height > kMaxJpegSide) return false;
-  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
-  if (tjDecompress2(decoder_, data, static_cast<unsigned long>(length), pixels.data(), width,
+  }
+  // Same size as before: nothing is allocated or cleared, every pixel is
+  // written by the decode.
+  out.pixels.resize(static_cast<size_t>(width) * height * 4);
+  if (tjDecompress2(decoder_, data, static_cast<unsigned long>(length), out.pixels.data(), width,
                     width * 4, height, TJPF_BGRX, 0) != 0) {
     // A picture cut short still decodes its upper part; only a hard failure
     // counts as undecodable.
-    if (tjGetErrorCode(decoder_) != TJERR_WARNING) return false;
+    if (tjGetErrorCode(decoder_) != TJERR_WARNING) {
+      out.pixels.clear();
+      return false;
+    }
   }
   out.width = width;
   out.height = height;
-  out.pixels = std::move(pixels);
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/tick.h"
 
 namespace tavolen::platform {
 
@@ -131,6 +132,28 @@ long sendOnce(SocketHandle s, const void* data, size_t length) {
     n = ::send(s, data, length, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   return n;
+}
+
+SendResult sendAll(SocketHandle s, const void* data, size_t length, uint32_t timeoutMs) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  const uint32_t start = tickCount();
+  while (length > 0) {
+    const long n = ::send(s, p, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      p += n;
+      length -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || !wouldBlock(errno)) return SendResult::Failed;
+    const uint32_t spent = tickCount() - start;
+    if (spent >= timeoutMs) return SendResult::TimedOut;
+    short revents = 0;
+    const int ready = pollOne(s, POLLOUT, static_cast<int>(timeoutMs - spent), revents);
+    if (ready < 0) return SendResult::Failed;
+    if (ready == 0) return SendResult::TimedOut;
+  }
+  return SendResult::Sent;
 }
 
 long receiveOnce(SocketHandle s, void* data, size_t length) {

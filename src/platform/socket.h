@@ -45,6 +45,13 @@ SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs, Cloc
 
 // Single calls; results as the C library's (-1 with errno on error).
 long sendOnce(SocketHandle s, const void* data, size_t length);
+
+enum class SendResult { Sent, TimedOut, Failed };
+// Sends every byte, waiting at most timeoutMs in all for the peer to make
+// room. A send that times out or fails may have sent a part: the connection's
+// byte stream is then broken and the caller should end it. A shutdown of the
+// socket from another thread makes a waiting sendAll fail at once.
+SendResult sendAll(SocketHandle s, const void* data, size_t length, uint32_t timeoutMs);
 long receiveOnce(SocketHandle s, void* data, size_t length);
 // As receiveOnce, but never waits: -1 with errno EAGAIN when nothing is there.
 long receiveNow(SocketHandle s, void* data, size_t length);

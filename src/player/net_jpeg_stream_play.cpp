@@ -131,6 +131,9 @@ bool CNetJpegStreamPlay::takeJpeg(MediaFrame& out) {
 }
 
 void CNetJpegStreamPlay::displayLoop() {
+  // One picture for the thread's life, so its pixels are not allocated anew
+  // for every frame.
+  platform::JpegPicture pic;
   for (;;) {
     wake_->wait(platform::kWaitForever);
     if (!playing_.load()) return;
@@ -153,7 +156,6 @@ void CNetJpegStreamPlay::displayLoop() {
       }
       snapshotDone_.signal();
     }
-    platform::JpegPicture pic;
     if (displayCodec_.decode(frame.payload(), frame.payloadLength(), pic))
       counters_.picturesDecoded.fetch_add(1);
     else

@@ -260,8 +260,15 @@ class ThrowingWindow : public platform::VideoWindow {
   bool setSize(int32_t, int32_t) override { fail(); }
   bool setPosition(int32_t, int32_t) override { fail(); }
   bool setVisible(bool) override { fail(); }
+  bool fillRect(const platform::WindowRect&, uint32_t) override { fail(); }
+  bool sendMouse(platform::MouseEvent, int32_t, int32_t) override { fail(); }
+  bool setScreenSize(int32_t, int32_t) override { fail(); }
   size_t readPixels(uint8_t*, size_t) const override { fail(); }
+  platform::WindowState state() const override { fail(); }
+  bool setListener(platform::WindowListener, void*) override { fail(); }
   void close() override { fail(); }
+  void setObserver(std::shared_ptr<platform::WindowObserver>) override { fail(); }
+  bool setFullScreen(bool) override { fail(); }
 };
 
 TEST(ExportGuard, WindowExportsTurnExceptionsIntoFailure) {
@@ -273,6 +280,13 @@ TEST(ExportGuard, WindowExportsTurnExceptionsIntoFailure) {
       {"set_position", [](TavolenWindow* w) { return tavolen_window_set_position(w, 1, 1); }},
       {"set_visible", [](TavolenWindow* w) { return tavolen_window_set_visible(w, 0); }},
       {"read_pixels", [&](TavolenWindow* w) { return tavolen_window_read_pixels(w, pixels, sizeof pixels); }},
+      {"send_mouse", [](TavolenWindow* w) { return tavolen_window_send_mouse(w, 1, 0, 0); }},
+      {"set_screen_size", [](TavolenWindow* w) { return tavolen_window_set_screen_size(w, 640, 480); }},
+      {"get_state", [](TavolenWindow* w) {
+         TavolenWindowState s{};
+         return tavolen_window_get_state(w, &s);
+       }},
+      {"set_listener", [](TavolenWindow* w) { return tavolen_window_set_listener(w, nullptr, nullptr); }},
       // Closing it throws: the handle goes all the same.
       {"destroy", [](TavolenWindow* w) { return tavolen_window_destroy(w); }},
   };

@@ -13,11 +13,11 @@ TEST(PlainConnection, ConnectsBlockingAndCloses) {
   PlainConnection c;
   ASSERT_EQ(connectPlain("127.0.0.1", c, server.port()), 1);
   EXPECT_TRUE(c.isOpen());
-  EXPECT_STREQ(c.host, "127.0.0.1");
-  EXPECT_EQ(c.port, server.port());
+  EXPECT_STREQ(c.host(), "127.0.0.1");
+  EXPECT_EQ(c.port(), server.port());
   char buf[5];
   // Blocking mode: the receive waits for the data instead of failing at once.
-  EXPECT_EQ(platform::receiveOnce(c.socket, buf, 5), 5);
+  EXPECT_EQ(platform::receiveOnce(c.socket(), buf, 5), 5);
   c.close();
   EXPECT_FALSE(c.isOpen());
   c.close();
@@ -35,7 +35,7 @@ TEST(PlainConnection, LocalhostIsLookedUp) {
   test::LoopbackServer server([](int) {});
   PlainConnection c;
   ASSERT_EQ(connectPlain("localhost", c, server.port()), 1);
-  EXPECT_STREQ(c.host, "127.0.0.1");
+  EXPECT_STREQ(c.host(), "127.0.0.1");
   c.close();
 }
 

@@ -1,4 +1,5 @@
 #include "media/adpcm_codec.h"
+#include "tavolen/player.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,27 @@ TEST(AdpcmEncode, SilenceAndAFreshStartForEveryBlock) {
   adpcmEncode(state, samples, 8, bytes);
   EXPECT_EQ(bytes[0], 0x77);
   EXPECT_EQ(bytes[1], 0xF1);
+}
+
+TEST(AdpcmEncode, TalkBlockExportCodesEachBlockAfresh) {
+  std::vector<int16_t> pcm(TALK_BLOCK_SAMPLES, 30000);
+  std::vector<uint8_t> block(TALK_BLOCK_BYTES + 1, 0xEE);
+  ASSERT_EQ(x_player_encodeTalkBlock(pcm.data(), block.data()), TALK_BLOCK_BYTES);
+  EXPECT_EQ(block[TALK_BLOCK_BYTES], 0xEE);  // nothing past the block
+  // A loud block before does not change how the next one starts.
+  std::fill(pcm.begin(), pcm.end(), 0);
+  pcm[0] = 1000, pcm[1] = 1000, pcm[2] = -1000;
+  ASSERT_EQ(x_player_encodeTalkBlock(pcm.data(), block.data()), TALK_BLOCK_BYTES);
+  EXPECT_EQ(block[0], 0x77);
+  EXPECT_EQ(block[1], 0xF1);
+  std::vector<int16_t> back(TALK_BLOCK_SAMPLES);
+  AdpcmState state;
+  adpcmDecode(state, block.data(), TALK_BLOCK_BYTES, back.data());
+  EXPECT_EQ(back[0], 12);
+  EXPECT_EQ(back[3], 6);
+
+  EXPECT_EQ(x_player_encodeTalkBlock(nullptr, block.data()), 0);
+  EXPECT_EQ(x_player_encodeTalkBlock(pcm.data(), nullptr), 0);
 }
 
 TEST(AlawExpand, ReferenceValues) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "player/h264_fixture.h"
+#include "support/resident.h"
 
 namespace tavolen::platform {
 namespace {
@@ -100,6 +101,43 @@ TEST(H264Decoder, PictureAboveTheAttributeMaximumIsRefused) {
   Decoder dec(small);
   H264DecOutput out;
   EXPECT_NE(dec.decode(s.units[0], out), 0);
+}
+
+// A unit whose parameter set announces 8192 x 4320 in a few bytes. The
+// player's decoder refuses it before the buffers of so large a picture exist;
+// a decoder allowed that size, fed the same bytes, shows what they would cost.
+TEST(H264Decoder, AnnouncedSizeAboveTheMaximumCostsNoMemory) {
+  const H264Stream s = encodeTestStream(176, 144, 1, 12, "baseline");
+  ASSERT_EQ(s.units.size(), 1u);
+  const std::vector<uint8_t> huge = test::withAnnouncedSize(s.units[0], 8192, 4320);
+  H264DecAttr allowed = playerAttr();
+  allowed.maxWidthMb = 8192 / 16;
+  allowed.maxHeightMb = 4320 / 16;
+  struct Case {
+    const char* name;
+    H264DecAttr attr;
+    bool refused;
+  };
+  const Case cases[] = {{"player's maximum", playerAttr(), true}, {"allowed that size", allowed, false}};
+  // One 8192 x 4320 picture alone is 53 MB; the tables the decoder sets up
+  // for its macroblocks, even when it then refuses the picture's buffers, 14 MB.
+  constexpr long long kRefusedBound = 8ll << 20;
+  constexpr long long kCostBound = 32ll << 20;
+  for (const Case& c : cases) {
+    Decoder dec(c.attr);
+    ASSERT_NE(dec.h, nullptr);
+    ASSERT_TRUE(test::resetPeakResident());
+    const long long before = test::residentBytes();
+    H264DecOutput out;
+    const int32_t result = dec.decode(huge, out);
+    const long long grew = test::peakResidentBytes() - before;
+    if (c.refused) {
+      EXPECT_NE(result, 0) << c.name;
+      EXPECT_LT(grew, kRefusedBound) << c.name;
+    } else {
+      EXPECT_GT(grew, kCostBound) << c.name << ": the fixture no longer shows the cost";
+    }
+  }
 }
 
 // Damage is reported as no picture or as a flagged picture, never as a good

@@ -104,6 +104,18 @@ TEST_F(TextDrawerTest, CjkAndLatinAlwaysRenderWhateverTheFace) {
   EXPECT_EQ(viaLatin.total, direct.total);
 }
 
+TEST_F(TextDrawerTest, SmallSizesOfFacesWithBitmapStrikesDraw) {
+  // The caption face at the sizes captions use (height 0 is the default 16
+  // pixel cell) comes as one-bit bitmaps, which must light pixels too.
+  for (int32_t height : {0, 12, 16, -12, -16}) {
+    for (const char32_t* text : {U"Porch", U"\u95e8"}) {
+      const Ink k = draw({"\u5b8b\u4f53", height, 0}, text, {0, 0, 200, 60}, TextAlign::Left);
+      EXPECT_FALSE(k.empty()) << height;
+      EXPECT_LE(k.bottom, 24) << height;
+    }
+  }
+}
+
 TEST_F(TextDrawerTest, ManySizesAndGlyphsStayBounded) {
   // More sizes and characters than the caches hold: the drawer starts its
   // caches over and keeps drawing the same pixels.

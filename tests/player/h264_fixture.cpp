@@ -47,7 +47,143 @@ size_t payloadOffset(const std::vector<uint8_t>& s, size_t start) {
   return start + (s[start + 2] == 1 ? 3 : 4);
 }
 
+// Bits of an RBSP, most significant first.
+class BitReader {
+ public:
+  explicit BitReader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  uint32_t bit() {
+    const uint32_t b = (bytes_[pos_ / 8] >> (7 - pos_ % 8)) & 1;
+    ++pos_;
+    return b;
+  }
+  uint32_t bits(int n) {
+    uint32_t v = 0;
+    while (n-- > 0) v = (v << 1) | bit();
+    return v;
+  }
+  uint32_t ue() {
+    int zeros = 0;
+    while (bit() == 0) ++zeros;
+    return (1u << zeros) - 1 + bits(zeros);
+  }
+  size_t pos() const { return pos_; }
+  size_t size() const { return bytes_.size() * 8; }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  size_t pos_ = 0;
+};
+
+class BitWriter {
+ public:
+  void bits(uint32_t v, int n) {
+    while (n-- > 0) bit((v >> n) & 1);
+  }
+  void bit(uint32_t b) {
+    if (used_ % 8 == 0) bytes_.push_back(0);
+    if (b) bytes_.back() |= static_cast<uint8_t>(0x80 >> (used_ % 8));
+    ++used_;
+  }
+  void ue(uint32_t v) {
+    const uint32_t code = v + 1;
+    int n = 0;
+    while ((code >> n) > 1) ++n;
+    bits(0, n);
+    bits(code, n + 1);
+  }
+  std::vector<uint8_t> bytes_;
+  size_t used_ = 0;
+};
+
+std::vector<uint8_t> unescape(const uint8_t* p, size_t n) {
+  std::vector<uint8_t> out;
+  int zeros = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (zeros == 2 && p[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    out.push_back(p[i]);
+    zeros = p[i] == 0 ? zeros + 1 : 0;
+  }
+  return out;
+}
+
+std::vector<uint8_t> escape(const std::vector<uint8_t>& rbsp) {
+  std::vector<uint8_t> out;
+  int zeros = 0;
+  for (uint8_t b : rbsp) {
+    if (zeros == 2 && b <= 3) {
+      out.push_back(3);
+      zeros = 0;
+    }
+    out.push_back(b);
+    zeros = b == 0 ? zeros + 1 : 0;
+  }
+  return out;
+}
+
+// The SPS fields up to the picture size, copied; the size replaced; the rest
+// copied up to the stop bit, which is written again with its alignment.
+bool rewriteSps(const std::vector<uint8_t>& rbsp, int width, int height, std::vector<uint8_t>& out) {
+  BitReader r(rbsp);
+  BitWriter w;
+  const uint32_t profile = r.bits(8);
+  w.bits(profile, 8);
+  w.bits(r.bits(16), 16);  // constraint flags, level
+  w.ue(r.ue());            // seq_parameter_set_id
+  if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
+      profile == 83 || profile == 86 || profile == 118 || profile == 128) {
+    const uint32_t chroma = r.ue();
+    w.ue(chroma);
+    if (chroma == 3) w.bit(r.bit());
+    w.ue(r.ue());
+    w.ue(r.ue());
+    w.bit(r.bit());
+    const uint32_t scaling = r.bit();
+    if (scaling != 0) return false;
+    w.bit(scaling);
+  }
+  w.ue(r.ue());  // log2_max_frame_num_minus4
+  const uint32_t pocType = r.ue();
+  w.ue(pocType);
+  if (pocType == 0) w.ue(r.ue());
+  if (pocType == 1) return false;
+  w.ue(r.ue());   // max_num_ref_frames
+  w.bit(r.bit()); // gaps_in_frame_num_value_allowed_flag
+  r.ue();
+  r.ue();
+  w.ue(static_cast<uint32_t>(width / 16 - 1));
+  w.ue(static_cast<uint32_t>(height / 16 - 1));
+  size_t stop = r.size();
+  while (stop > r.pos() && ((rbsp[(stop - 1) / 8] >> (7 - (stop - 1) % 8)) & 1) == 0) --stop;
+  if (stop <= r.pos()) return false;
+  while (r.pos() < stop - 1) w.bit(r.bit());
+  w.bit(1);
+  while (w.used_ % 8 != 0) w.bit(0);
+  out = w.bytes_;
+  return true;
+}
+
 }  // namespace
+
+std::vector<uint8_t> withAnnouncedSize(const std::vector<uint8_t>& unit, int width, int height) {
+  const std::vector<size_t> starts = nalStarts(unit);
+  for (size_t i = 0; i < starts.size(); ++i) {
+    const size_t header = payloadOffset(unit, starts[i]);
+    if ((unit[header] & 0x1F) != 7) continue;
+    const size_t end = i + 1 < starts.size() ? starts[i + 1] : unit.size();
+    std::vector<uint8_t> sps;
+    if (!rewriteSps(unescape(unit.data() + header + 1, end - header - 1), width, height, sps)) break;
+    std::vector<uint8_t> out(unit.begin(), unit.begin() + static_cast<long>(header) + 1);
+    const std::vector<uint8_t> escaped = escape(sps);
+    out.insert(out.end(), escaped.begin(), escaped.end());
+    out.insert(out.end(), unit.begin() + static_cast<long>(end), unit.end());
+    return out;
+  }
+  ADD_FAILURE() << "no sequence parameter set that can be rewritten";
+  return unit;
+}
 
 std::string scratchDir() {
   static ScratchDir dir;

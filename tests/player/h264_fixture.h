@@ -27,6 +27,13 @@ H264Stream encodeTestStream(int width, int height, int frames, int gop,
 std::vector<std::vector<uint8_t>> referenceDecode(const std::vector<std::vector<uint8_t>>& units,
                                                   int width, int height);
 
+// The unit with its sequence parameter set rewritten to announce a picture of
+// width x height (whole macroblocks, no cropping); its slices still code the
+// small picture. What a hostile camera sends to make a decoder set up a huge
+// picture from a few bytes. Fails the current test (and returns the unit
+// unchanged) for a parameter set it cannot rewrite.
+std::vector<uint8_t> withAnnouncedSize(const std::vector<uint8_t>& unit, int width, int height);
+
 // A private scratch directory, removed at exit.
 std::string scratchDir();
 

@@ -30,6 +30,9 @@ struct CameraSettings {
   std::vector<WifiAccessPoint> wifiScan = defaultWifiScan();
   // Keys left out of every settings answer, as a camera of another model would.
   std::vector<std::string> omitKeys;
+  // Every settings write is answered with an error, as by a camera whose
+  // settings are locked.
+  bool refuseWrites = false;
   // How long a reboot drops every stream and refuses connections.
   int rebootDownMs = 1000;
 

@@ -49,6 +49,7 @@ void usage() {
       "  --wifi-ap SSID,MAC,SECURITY,DBM0,DBM1,MODE   an access point of the Wi-Fi scan\n"
       "                         (repeatable; replaces the three default ones)\n"
       "  --reboot-down MS       how long reboot.cgi drops streams and refuses (default 1000)\n"
+      "  --refuse-writes        answer every settings write with an error\n"
       "  --record-folder DIR    SD-card recordings (files of media frames)\n"
       "  --search               answer the LAN search on UDP 8600\n"
       "  --search-bind ADDR     address of the UDP 8600 socket (default 0.0.0.0)\n"
@@ -258,6 +259,8 @@ int main(int argc, char** argv) {
       config.camera.wifiScan.push_back(ap);
     } else if (a == "--reboot-down") {
       config.camera.rebootDownMs = std::atoi(value("--reboot-down").c_str());
+    } else if (a == "--refuse-writes") {
+      config.camera.refuseWrites = true;
     } else if (a == "--record-folder") {
       config.camera.recordFolder = value("--record-folder");
     } else if (a == "--search") {

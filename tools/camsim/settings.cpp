@@ -278,7 +278,9 @@ void registerSettings(Router& router, Server& server) {
     router.add(Route{write.path, nullptr,
                      [store, &write](Connection& c) {
                        if (!loginMatches(c.server, c.request)) return answer(c, resultBody("Auth Failed"));
-                       const std::string error = store->apply(write, c.request);
+                       const std::string error = c.server.config().camera.refuseWrites
+                                                     ? std::string("error: settings are locked")
+                                                     : store->apply(write, c.request);
                        c.server.logLine("connection %d: %s %s", c.id, write.path, error.empty() ? "stored" : error.c_str());
                        answer(c, resultBody(error.empty() ? "ok" : error));
                      },

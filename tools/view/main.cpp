@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "crash_dump.h"
 #include "tavolen/tavolen.h"
 
 namespace {
@@ -323,6 +324,7 @@ std::string stampedName(const char* prefix, const char* ext) {
 int main(int argc, char** argv) {
   Options o;
   if (!parseArgs(argc, argv, o)) return 2;
+  tavolen::tools::installCrashDump();
   ::signal(SIGINT, onSignal);
   ::signal(SIGTERM, onSignal);
   ::signal(SIGPIPE, SIG_IGN);

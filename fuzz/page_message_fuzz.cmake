@@ -1,0 +1,1 @@
+target_link_libraries(${fuzz_target} PRIVATE host_protocol)

@@ -1,0 +1,10 @@
+#include "control/control_list.h"
+
+namespace tavolen {
+
+ControlList& controlList() {
+  static ControlList* list = new ControlList([](CTavolenCtrl& control) { control.cancel(); });
+  return *list;
+}
+
+}  // namespace tavolen
