@@ -24,6 +24,7 @@
 #include "link/link_state.h"
 #include "link/tcp_net_device.h"
 #include "platform/tick.h"
+#include "support/loopback_server.h"
 #include "support/manual_clock.h"
 #include "support/wait_until.h"
 #include "tavolen/tavolen.h"
@@ -128,40 +129,6 @@ class FrameLog {
   mutable std::condition_variable changed_;
   std::vector<uint8_t> types_;
   bool whole_ = true;
-};
-
-// A listener whose accept queue is full: further connects neither succeed nor
-// fail, they wait out the link's 3 s connect limit.
-class FullListener {
- public:
-  FullListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    // Fill the queue with connections nobody accepts.
-    for (int i = 0; i < 3; ++i) {
-      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      fillers_.push_back(c);
-    }
-    platform::sleepMs(50);
-  }
-  ~FullListener() {
-    for (int c : fillers_) ::close(c);
-    ::close(fd_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-  std::vector<int> fillers_;
 };
 
 inline camsim::Config smallCamera() {

@@ -115,6 +115,15 @@ TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
       {{FaultKind::StallMidFrame, 3}, "stall inside a frame"},
       {{FaultKind::CloseAfter, 3}, "quiet close"},
   };
+  // The watchdog looks every 300 ms of the link's clock, and reopens once it
+  // has heard nothing for more than 500: the clock moves a look at a time
+  // until it has, so a stream that is merely slow on a loaded machine is
+  // never taken for a broken one.
+  ManualClock& clock = manualClock();
+  LinkTiming timing = fastTiming();
+  timing.resolverPeriodMs = 60000;  // a sleeper that stays asleep
+  setLinkTiming(timing);
+  constexpr int kSleepers = 2;  // the resolver and the watchdog between its looks
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     camera_->pushFault(c.fault);
@@ -124,6 +133,11 @@ TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
     FrameLog& frames = newFrames();
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, 1, FrameLog::callback, &frames);
+    ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1, 5000));
+    for (int look = 0; look < 20 && events.count(LinkEventStreamConnected) < 2; ++look) {
+      ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+      clock.advance(timing.watchdogPeriodMs);
+    }
     ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 2, 5000));
     const size_t deliveredBefore = frames.size();
     EXPECT_LE(deliveredBefore, 3u);  // the broken connection gave at most its good frames

@@ -157,32 +157,15 @@ TEST(TcpSocketConnect, RefusedPortFailsWithinTheWait) {
 }
 
 TEST(TcpSocketConnect, SilentPeerFailsAfterTheThreeSecondWait) {
-  // A listener whose accept queue is full drops further handshakes, so the
-  // connect neither succeeds nor is refused.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  const int port = ntohs(addr.sin_port);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    ::connect(f, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    fillers.push_back(f);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The camera's accept queue is full: the connect neither succeeds nor is
+  // refused.
+  test::FullListener full;
   test::ManualClock clock;
   CTcpSocket socket;
   EXPECT_EQ(clock.callThroughLimit(kConnectWaitMs, 1,
-                                   [&] { return socket.connect("127.0.0.1", port); }),
+                                   [&] { return socket.connect("127.0.0.1", full.port()); }),
             0);
   EXPECT_FALSE(socket.isOpen());
-  for (int f : fillers) ::close(f);
-  ::close(listener);
 }
 
 TEST(TcpSocketConnect, UnparsableHostFailsWithoutConnecting) {
