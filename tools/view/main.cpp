@@ -368,7 +368,7 @@ int main(int argc, char** argv) {
 
   x_player_initPlayLib();
   device_net_work_init();
-  PlayerHandle player = x_player_createPlayInstance(o.jpeg ? 1 : 0);
+  PlayerHandle player = x_player_createPlayInstance(o.jpeg ? PlayerKindJpeg : PlayerKindH264);
   x_player_setPlayWnd(player, window);
   x_player_startPlay(player);
   const std::string caption =
