@@ -85,7 +85,13 @@ Result measure(int w, int h) {
 }
 
 const char* pathName(ConvertPath p) {
-  return p == ConvertPath::Avx2 ? "avx2" : p == ConvertPath::Sse2 ? "sse2" : "table";
+  switch (p) {
+    case ConvertPath::Avx512: return "avx512";
+    case ConvertPath::Avx2: return "avx2";
+    case ConvertPath::Sse2: return "sse2";
+    case ConvertPath::Table: break;
+  }
+  return "table";
 }
 
 }  // namespace

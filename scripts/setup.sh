@@ -16,6 +16,7 @@ packages=(
   xvfb xdotool x11-apps x11-utils
   iproute2 util-linux procps
   libboost-dev nlohmann-json3-dev gdb chromium curl xdg-utils
+  doxygen lintian file dpkg-dev
 )
 
 missing=()

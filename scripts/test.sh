@@ -13,9 +13,18 @@ fuzz_seconds=${TAVOLEN_FUZZ_SECONDS:-20}
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
 
+# A compiler cache, where the machine has one, spares rebuilding what an
+# earlier run or another clone already compiled; paths are made relative to the
+# clone so that any clone can use what another one compiled.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 configure_and_build() {  # dir, target, extra cmake args...
   local dir=$1 target=$2; shift 2
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" --target "$target"
 }
 

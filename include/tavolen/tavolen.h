@@ -1,4 +1,5 @@
-/* Tavolen: network camera client library. One umbrella header for host programs.
+/** @file
+ * Tavolen: network camera client library. One umbrella header for host programs.
  * Compiles as C99 and as C++. Every record here is a fixed little-endian layout
  * that crosses the library boundary; the static_asserts below pin each one. */
 #ifndef TAVOLEN_TAVOLEN_H

@@ -66,7 +66,8 @@ const Member* findDispatchMember(int32_t dispid);
 // case; -1 for any other name.
 int32_t dispidOfName(std::string_view name);
 
-inline constexpr int32_t kControlVersion = 0x10000;  // 1.0: major high word
+// GetVersion: the project's major.minor, major in the high word (1.0: 0x10000).
+inline constexpr int32_t kControlVersion = (TAVOLEN_VERSION_MAJOR << 16) | TAVOLEN_VERSION_MINOR;
 
 // The type library's identities.
 const TavolenLibraryInfo& libraryInfo();

@@ -1,12 +1,27 @@
 #include "link/host_address.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 namespace tavolen {
 
 using platform::SocketHandle;
 using platform::SocketOption;
+
+namespace {
+
+std::atomic<int> gSendBuffer{SocketBufferSizes{}.send};
+std::atomic<int> gReceiveBuffer{SocketBufferSizes{}.receive};
+
+}  // namespace
+
+SocketBufferSizes linkSocketBuffers() { return SocketBufferSizes{gSendBuffer.load(), gReceiveBuffer.load()}; }
+
+void setLinkSocketBuffers(const SocketBufferSizes& sizes) {
+  gSendBuffer = sizes.send;
+  gReceiveBuffer = sizes.receive;
+}
 
 bool resolveHostText(const char* host, std::string& dotted) {
   if (host == nullptr) return false;
@@ -37,12 +52,14 @@ SocketHandle openConfiguredTcpSocket() {
     int value;
     const char* line;
   };
-  static const Option options[] = {
+  const SocketBufferSizes buffers = linkSocketBuffers();
+  const Option options[] = {
       {SocketOption::NoDelay, 1, "Error in setsockopt(TCP_NODELAY), errno=%ld\n"},
-      {SocketOption::SendBuffer, 8192, "Error in setsockopt(SO_SNDBUF), errno=%ld\n"},
-      {SocketOption::ReceiveBuffer, 8192, "Error in setsockopt(SO_RCVBUF), errno=%ld\n"},
+      {SocketOption::SendBuffer, buffers.send, "Error in setsockopt(SO_SNDBUF), errno=%ld\n"},
+      {SocketOption::ReceiveBuffer, buffers.receive, "Error in setsockopt(SO_RCVBUF), errno=%ld\n"},
   };
   for (const auto& o : options) {
+    if (o.value == 0) continue;
     if (!platform::setSocketOption(s, o.option, o.value)) {
       std::printf(o.line, static_cast<long>(platform::lastSocketError()));
       std::fflush(stdout);

@@ -14,9 +14,25 @@ namespace tavolen {
 // looked up. False, silently, when the lookup fails.
 bool resolveHostText(const char* host, std::string& dotted);
 
-// Creates an IPv4 stream socket with SO_REUSEADDR, TCP_NODELAY and 8192-byte
-// buffers each way, writing the diagnostic line for each failing option.
-// Returns kInvalidSocket when creation or SO_REUSEADDR fails.
+// What every link socket asks of the kernel for its buffers. The send buffer
+// is 8192 bytes: only requests and talk packets leave. The receive buffer
+// bounds the TCP window, and with it a stream's rate to at most the buffer per
+// round trip: at 8192 bytes a camera 50 ms away could send no more than about
+// 1.3 Mbit/s, a quarter of a 1080p stream. Half a megabyte (the size of the
+// reassembly buffer) carries such a stream over a 200 ms round trip; the
+// kernel bounds it by its own maximum (net.core.rmem_max).
+struct SocketBufferSizes {
+  int send = 8192;
+  int receive = 0x80000;
+};
+// 0 leaves that buffer to the kernel's own sizing (no option call); the
+// network benchmark compares sizings this way. Read when a socket is made.
+SocketBufferSizes linkSocketBuffers();
+void setLinkSocketBuffers(const SocketBufferSizes& sizes);
+
+// Creates an IPv4 stream socket with SO_REUSEADDR, TCP_NODELAY and the buffer
+// sizes above, writing the diagnostic line for each failing option. Returns
+// kInvalidSocket when creation or SO_REUSEADDR fails.
 platform::SocketHandle openConfiguredTcpSocket();
 
 // Non-blocking connect, a wait of at most waitMs for writability, then back to

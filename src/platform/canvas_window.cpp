@@ -86,6 +86,21 @@ void CanvasWindow::copyLocked(const Region& r, const uint8_t* pixels, ptrdiff_t 
                 pixels + y * pitch + static_cast<ptrdiff_t>(cl) * 4, static_cast<size_t>(cr - cl) * 4);
 }
 
+DirectDraw CanvasWindow::directLocked(const Region& r, const WindowRect& dst, PixelWriter write,
+                                      void* user) {
+  if (dst.empty()) return DirectDraw::Done;
+  // dst in the region's client coordinates, then in canvas pixels: all of it
+  // must be there, as a clipped block would need its own offsets.
+  const int64_t cl = int64_t{dst.left} - r.screenX, ct = int64_t{dst.top} - r.screenY;
+  const int64_t cr = int64_t{dst.right} - r.screenX, cb = int64_t{dst.bottom} - r.screenY;
+  if (cl < 0 || ct < 0 || cr > r.width || cb > r.height) return DirectDraw::Unsuitable;
+  const int64_t left = cl + r.left, top = ct + r.top;
+  if (left < 0 || top < 0 || cr + r.left > width_ || cb + r.top > height_) return DirectDraw::Unsuitable;
+  write(user, reinterpret_cast<uint8_t*>(pixels_.data() + top * width_ + left),
+        static_cast<ptrdiff_t>(width_) * 4);
+  return DirectDraw::Done;
+}
+
 void CanvasWindow::fillLocked(const Region& r, const WindowRect& rect, uint32_t pixel) {
   const int32_t cl = std::max({rect.left, 0, -r.left});
   const int32_t cr = std::min({rect.right, r.width, width_ - r.left});
@@ -183,6 +198,18 @@ bool CanvasWindow::copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t wi
   }
   changed();
   return true;
+}
+
+DirectDraw CanvasWindow::drawDirect(const WindowRect& dst, PixelWriter write, void* user) {
+  if (!write) return DirectDraw::Unsuitable;
+  DirectDraw result;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return DirectDraw::Gone;
+    result = directLocked(wholeLocked(), dst, write, user);
+  }
+  if (result == DirectDraw::Done && !dst.empty()) changed();
+  return result;
 }
 
 bool CanvasWindow::fillRect(const WindowRect& rect, uint32_t pixel) {

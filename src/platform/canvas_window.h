@@ -32,6 +32,7 @@ class CanvasWindow : public VideoWindow {
   bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst,
                    Mirror mirror) override;
   bool copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t width, int32_t height) override;
+  DirectDraw drawDirect(const WindowRect& dst, PixelWriter write, void* user) override;
   bool fillRect(const WindowRect& rect, uint32_t pixel) override;
 
   bool setSize(int32_t width, int32_t height) override;
@@ -96,6 +97,7 @@ class CanvasWindow : public VideoWindow {
   void stretchLocked(const Region& r, const PictureSurface& surface, const WindowRect& src,
                      const WindowRect& dst, Mirror mirror);
   void copyLocked(const Region& r, const uint8_t* pixels, ptrdiff_t pitch);
+  DirectDraw directLocked(const Region& r, const WindowRect& dst, PixelWriter write, void* user);
   void fillLocked(const Region& r, const WindowRect& rect, uint32_t pixel);
   void readLocked(const Region& r, uint8_t* out) const;
   // Current size to width x height, repainted with the background.

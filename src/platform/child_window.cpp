@@ -101,6 +101,18 @@ bool ChildWindow::copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t wid
   return true;
 }
 
+DirectDraw ChildWindow::drawDirect(const WindowRect& dst, PixelWriter write, void* user) {
+  if (!write) return DirectDraw::Unsuitable;
+  DirectDraw result;
+  {
+    std::lock_guard lock(parent_->mutex_);
+    if (goneLocked()) return DirectDraw::Gone;
+    result = parent_->directLocked(regionLocked(), dst, write, user);
+  }
+  if (result == DirectDraw::Done && !dst.empty()) changed();
+  return result;
+}
+
 bool ChildWindow::fillRect(const WindowRect& rect, uint32_t pixel) {
   {
     std::lock_guard lock(parent_->mutex_);

@@ -32,6 +32,18 @@ struct Decoder {
   AVCodecContext* parserCtx = nullptr;
   // Tightly packed copy, used only when the decoder pads its rows.
   std::vector<uint8_t> packed;
+  // d->frame is the picture the last call returned.
+  bool pictureReady = false;
+};
+
+// A reference on a decoded frame's buffers, handed out as its planes.
+struct FrameHold {
+  HeldPicture planes{};
+  AVFrame* frame = nullptr;
+  FrameHold() = default;
+  FrameHold(const FrameHold&) = delete;
+  FrameHold& operator=(const FrameHold&) = delete;
+  ~FrameHold() { av_frame_free(&frame); }
 };
 
 void freeDecoder(Decoder* d) {
@@ -92,6 +104,7 @@ H264DecHandle Hi264DecCreate(const H264DecAttr* attr) {
 int32_t Hi264DecAU(H264DecHandle handle, const uint8_t* data, uint32_t length, uint64_t pts,
                    H264DecOutput* out, uint32_t flags) {
   auto* d = static_cast<Decoder*>(handle);
+  if (d != nullptr) d->pictureReady = false;
   if (d == nullptr || out == nullptr || (data == nullptr && length != 0) || length == 0 ||
       length > static_cast<uint32_t>(INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
     return kBadArgument;
@@ -159,8 +172,28 @@ int32_t Hi264DecAU(H264DecHandle handle, const uint8_t* data, uint32_t length, u
     out->v = p + lumaBytes + chromaBytes;
   }
   out->error = damaged ? 1u : 0u;
+  d->pictureReady = true;
   (void)flags;
   return 0;
+}
+
+std::shared_ptr<const HeldPicture> Hi264DecHoldPicture(H264DecHandle handle) {
+  auto* d = static_cast<Decoder*>(handle);
+  if (d == nullptr || !d->pictureReady) return nullptr;
+  const AVFrame* f = d->frame;
+  // One stride serves both chroma planes, and strides run forwards.
+  if (f->linesize[0] <= 0 || f->linesize[1] <= 0 || f->linesize[1] != f->linesize[2]) return nullptr;
+  try {
+    auto hold = std::make_shared<FrameHold>();
+    hold->frame = av_frame_alloc();
+    if (hold->frame == nullptr || av_frame_ref(hold->frame, f) < 0) return nullptr;
+    hold->planes = {f->data[0], f->data[1], f->data[2], static_cast<uint32_t>(f->linesize[0]),
+                    static_cast<uint32_t>(f->linesize[1]), static_cast<uint32_t>(f->width),
+                    static_cast<uint32_t>(f->height)};
+    return std::shared_ptr<const HeldPicture>(hold, &hold->planes);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 void Hi264DecDestroy(H264DecHandle handle) {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace tavolen::platform {
 
@@ -55,5 +56,25 @@ int32_t Hi264DecAU(H264DecHandle handle, const uint8_t* data, uint32_t length, u
                    H264DecOutput* out, uint32_t flags);
 
 void Hi264DecDestroy(H264DecHandle handle);
+
+// A decoded picture's planes with the decoder's own row strides (rows may be
+// padded): chroma planes of (width + 1) / 2 × (height + 1) / 2 samples.
+struct HeldPicture {
+  const uint8_t* luma;
+  const uint8_t* u;
+  const uint8_t* v;
+  uint32_t lumaStride;
+  uint32_t chromaStride;
+  uint32_t width;
+  uint32_t height;
+};
+
+// Shares, without copying, the picture of the last Hi264DecAU call that
+// returned 0: its planes stay valid and unchanged for as long as the result
+// lives, whatever the decoder (or its destruction) does meanwhile, because the
+// result holds a reference on the decoder's buffer. Null when the last call
+// returned no picture or memory ran out. Same thread rule as Hi264DecAU; the
+// result may then be used and dropped on any thread.
+std::shared_ptr<const HeldPicture> Hi264DecHoldPicture(H264DecHandle handle);
 
 }  // namespace tavolen::platform

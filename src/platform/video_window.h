@@ -11,8 +11,8 @@
 //
 // Three sides use a window:
 // - drawing (players, the control): visible, screenRect, clientSize,
-//   invalidate, createSurface, stretchCopy, copyBitmap, fillRect; any thread,
-//   each backend serialises them with its own lock;
+//   invalidate, createSurface, stretchCopy, copyBitmap, drawDirect, fillRect;
+//   any thread, each backend serialises them with its own lock;
 // - host (the program that made the window): setSize, setPosition,
 //   setVisible, sendMouse, setScreenSize, readPixels, state, setListener,
 //   close; on the thread that created the window for SDL windows, any thread
@@ -110,6 +110,11 @@ struct WindowState {
   friend bool operator==(const WindowState&, const WindowState&) = default;
 };
 
+// What drawDirect did; see there.
+enum class DirectDraw { Done, Unsuitable, Gone };
+// Writes one block of pixels (rows `pitch` bytes apart) for drawDirect.
+using PixelWriter = void (*)(void* user, uint8_t* pixels, ptrdiff_t pitch);
+
 // Called after a window's pixels or state changed; see setListener.
 using WindowListener = void (*)(void* user);
 
@@ -145,6 +150,18 @@ class VideoWindow {
   // gone.
   virtual bool copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t width,
                           int32_t height) = 0;
+  // Hands the client pixels under dst (screen coordinates) to `write`, which
+  // fills exactly dst's width × height pixels from the top-left, under the
+  // window's drawing lock: a picture produced there ends up as it would
+  // through a surface of dst's size copied 1:1 by stretchCopy, without that
+  // whole-picture copy. Unsuitable, with nothing called, when dst does not lie
+  // wholly inside the client area (and, for a child, its parent's) or the
+  // backend cannot; the caller then draws through a surface. Gone when the
+  // window is. An empty dst draws nothing and is Done.
+  virtual DirectDraw drawDirect(const WindowRect& dst, PixelWriter write, void* user) {
+    (void)dst, (void)write, (void)user;
+    return DirectDraw::Unsuitable;
+  }
 
   // Fills rect (client coordinates, clipped to the client area) with one
   // pixel value. False once the window is gone.

@@ -15,6 +15,38 @@ platform::H264DecAttr decoderAttributes() {
   return platform::H264DecAttr{0, 0, 160, 128, 8, 0x10, 0, 0};
 }
 
+// The picture just decoded, kept as the last picture: the decoder's own buffer
+// where it can be shared, else a packed copy of the output record's planes.
+// Null when memory ran out.
+std::shared_ptr<const platform::HeldPicture> keepPicture(platform::H264DecHandle decoder,
+                                                        const platform::H264DecOutput& out) {
+  if (auto held = platform::Hi264DecHoldPicture(decoder)) return held;
+  struct Copy {
+    platform::HeldPicture planes;
+    std::unique_ptr<uint8_t[]> bytes;
+  };
+  const size_t lumaBytes = static_cast<size_t>(out.lumaStride) * out.height;
+  const size_t chromaBytes = static_cast<size_t>(out.chromaStride) * ((out.height + 1) / 2);
+  auto copy = std::shared_ptr<Copy>(new (std::nothrow) Copy, std::default_delete<Copy>(),
+                                    std::allocator<Copy>());
+  if (!copy) return nullptr;
+  copy->bytes.reset(new (std::nothrow) uint8_t[lumaBytes + 2 * chromaBytes]);
+  if (!copy->bytes) return nullptr;
+  uint8_t* p = copy->bytes.get();
+  std::memcpy(p, out.luma, lumaBytes);
+  std::memcpy(p + lumaBytes, out.u, chromaBytes);
+  std::memcpy(p + lumaBytes + chromaBytes, out.v, chromaBytes);
+  copy->planes = {p, p + lumaBytes, p + lumaBytes + chromaBytes, out.lumaStride, out.chromaStride,
+                  out.width, out.height};
+  return std::shared_ptr<const platform::HeldPicture>(copy, &copy->planes);
+}
+
+PlanarPicture planesOf(const platform::HeldPicture& p) {
+  return {p.luma, p.u, p.v, static_cast<ptrdiff_t>(p.lumaStride),
+          static_cast<ptrdiff_t>(p.chromaStride), static_cast<int32_t>(p.width),
+          static_cast<int32_t>(p.height)};
+}
+
 }  // namespace
 
 CNetH264StreamPlay::CNetH264StreamPlay() = default;
@@ -45,7 +77,6 @@ int32_t CNetH264StreamPlay::startPlay() {
     dropMode_ = false;
   }
   keySeen_ = false;
-  lastPicture_.reset(new (std::nothrow) uint8_t[kPictureBufferBytes]);
   picWidth_.store(0);
   picHeight_.store(0);
   const platform::H264DecAttr attr = decoderAttributes();
@@ -113,10 +144,8 @@ intptr_t CNetH264StreamPlay::getPlayWnd() { return reinterpret_cast<intptr_t>(wi
 
 int32_t CNetH264StreamPlay::refreshLastPicture() {
   std::lock_guard render(renderLock_);
-  const int32_t w = picWidth_.load();
-  const int32_t h = picHeight_.load();
-  if (w == 0 || lastPicture_ == nullptr) return 0;
-  if (renderer_.renderPicture(lastPicture_.get(), w, h, window_.load())) {
+  if (picWidth_.load() == 0 || lastPicture_ == nullptr) return 0;
+  if (renderer_.renderPicture(planesOf(*lastPicture_), window_.load())) {
     renderer_.present();
     counters_.picturesPresented.fetch_add(1);
   }
@@ -221,6 +250,7 @@ void CNetH264StreamPlay::decodeLoop() {
       if (rc != 0 || out.error != 0 || lumaBytes + 2 * chromaBytes > kPictureBufferBytes) {
         counters_.decodeErrors.fetch_add(1);
       } else {
+        std::shared_ptr<const platform::HeldPicture> kept = keepPicture(decoder_, out);
         picWidth_.store(static_cast<int32_t>(w));
         picHeight_.store(static_cast<int32_t>(h));
         std::lock_guard render(renderLock_);
@@ -228,18 +258,12 @@ void CNetH264StreamPlay::decodeLoop() {
                                  frame.header().timeZone);
         // Counted once the picture is the last picture, so a refresh seen
         // after the count shows it.
-        if (lastPicture_ == nullptr) counters_.picturesDecoded.fetch_add(1);
-        if (lastPicture_ != nullptr) {
-          uint8_t* dst = lastPicture_.get();
-          std::memcpy(dst, out.luma, lumaBytes);
-          std::memcpy(dst + lumaBytes, out.u, chromaBytes);
-          std::memcpy(dst + lumaBytes + chromaBytes, out.v, chromaBytes);
-          counters_.picturesDecoded.fetch_add(1);
-          if (renderer_.renderPicture(dst, static_cast<int>(w), static_cast<int>(h),
-                                      window_.load())) {
-            renderer_.present();
-            counters_.picturesPresented.fetch_add(1);
-          }
+        lastPicture_ = std::move(kept);
+        counters_.picturesDecoded.fetch_add(1);
+        if (lastPicture_ != nullptr &&
+            renderer_.renderPicture(planesOf(*lastPicture_), window_.load())) {
+          renderer_.present();
+          counters_.picturesPresented.fetch_add(1);
         }
       }
     }

@@ -38,7 +38,8 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   // frame is taken, and only below kDropModeLimit.
   static constexpr int kQueueLimit = 10;
   static constexpr int kDropModeLimit = 20;
-  // Largest picture the buffers hold: 2560 x 2048 at 4:2:0, with room to spare.
+  // Largest picture kept (its planar bytes): 2560 x 2048 at 4:2:0, with room
+  // to spare.
   static constexpr size_t kPictureBufferBytes = 22118400;
   // With this many frames still queued after a picture, the decode thread
   // pauses before waiting again.
@@ -101,7 +102,9 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   CWaveOut waveOut_;
 
   platform::H264DecHandle decoder_ = nullptr;  // decode thread only while playing
-  std::unique_ptr<uint8_t[]> lastPicture_;     // guarded by renderLock_
+  // The last picture decoded, shared with the decoder's buffer pool rather
+  // than copied; what refreshLastPicture shows. Guarded by renderLock_.
+  std::shared_ptr<const platform::HeldPicture> lastPicture_;
   std::atomic<int32_t> picWidth_{0};
   std::atomic<int32_t> picHeight_{0};
   std::mutex renderLock_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "render/osd_text.h"
 #include "render/yuv_converter.h"
@@ -49,6 +50,11 @@ void mirrorInPlace(platform::PictureSurface& s, int32_t effect) {
                        reinterpret_cast<uint32_t*>(s.row(h - 1 - y)));
 }
 
+// drawDirect's writer: the pending picture converted into the window's pixels.
+void writePicture(void* picture, uint8_t* pixels, ptrdiff_t pitch) {
+  convertPicture(*static_cast<const PlanarPicture*>(picture), pixels, pitch);
+}
+
 }  // namespace
 
 CDDrawRenderer::CDDrawRenderer() {
@@ -60,6 +66,8 @@ CDDrawRenderer::~CDDrawRenderer() { reset(); }
 
 void CDDrawRenderer::reset() {
   surface_.reset();
+  surfaceCurrent_ = false;
+  pending_ = {};
   window_.reset();
   hWnd_ = nullptr;
   rcWindow_ = {};
@@ -126,18 +134,25 @@ bool CDDrawRenderer::prepareSurfaces(const void* handle, int32_t width, int32_t 
   return true;
 }
 
-bool CDDrawRenderer::renderPicture(const uint8_t* picture, int32_t width, int32_t height,
-                                   const void* window) {
-  if (!picture || width < 1 || height < 1 || width > platform::kMaxSurfaceSide ||
-      height > platform::kMaxSurfaceSide || planarLayout(width, height).totalBytes > kMaxPictureBytes)
+bool CDDrawRenderer::renderPicture(const PlanarPicture& picture, const void* window) {
+  pending_ = {};
+  const int32_t width = picture.width, height = picture.height;
+  if (!picture.luma || !picture.c1 || !picture.c2 || width < 1 || height < 1 ||
+      width > platform::kMaxSurfaceSide || height > platform::kMaxSurfaceSide ||
+      planarLayout(width, height).totalBytes > kMaxPictureBytes)
     return false;
   if (!prepareSurfaces(window, width, height)) return false;
   if (!surface_ || surface_->width() != width || surface_->height() != height) {
     reset();
     return false;
   }
-  convertPicture(picture, width, height, surface_->pixels(), surface_->pitch());
+  pending_ = picture;
   return true;
+}
+
+bool CDDrawRenderer::renderPicture(const uint8_t* picture, int32_t width, int32_t height,
+                                   const void* window) {
+  return renderPicture(packedPicture(picture, width, height), window);
 }
 
 void CDDrawRenderer::writeSnapshotLocked() {
@@ -165,6 +180,7 @@ void CDDrawRenderer::writeSnapshotLocked() {
 }
 
 void CDDrawRenderer::present() {
+  PlanarPicture picture = std::exchange(pending_, PlanarPicture{});
   if (!window_ || !surface_) return;
 
   bool invalidate, viewArea, proportion;
@@ -185,11 +201,6 @@ void CDDrawRenderer::present() {
   }
 
   if (invalidate) window_->invalidate();
-
-  {
-    std::lock_guard lock(captureMutex_);
-    if (captureRequested_) writeSnapshotLocked();
-  }
 
   const int32_t picW = surface_->width(), picH = surface_->height();
   platform::WindowRect src{0, 0, picW, picH};
@@ -215,9 +226,44 @@ void CDDrawRenderer::present() {
     }
   }
 
-  if (effect >= 1 && effect <= 3) mirrorInPlace(*surface_, effect);
+  const bool mirrored = effect >= 1 && effect <= 3;
+  const bool anyText = std::any_of(std::begin(enabled), std::end(enabled), [](bool b) { return b; });
+  bool snapshotWanted;
+  {
+    std::lock_guard lock(captureMutex_);
+    snapshotWanted = captureRequested_;
+  }
+  // One to one, the surface would only be copied as it is: the picture goes
+  // straight into the window instead. A snapshot asked for after this check
+  // waits for the next picture, as one asked for after a present does.
+  if (directAllowed_ && picture.luma && !mirrored && !anyText && !snapshotWanted && src.left == 0 && src.top == 0 &&
+      sw == picW && sh == picH && dst.width() == picW && dst.height() == picH) {
+    switch (window_->drawDirect(dst, writePicture, &picture)) {
+      case platform::DirectDraw::Done:
+        surfaceCurrent_ = false;
+        ++directPresents_;
+        return;
+      case platform::DirectDraw::Gone:
+        reset();
+        return;
+      case platform::DirectDraw::Unsuitable:
+        break;
+    }
+  }
+  if (picture.luma) {
+    convertPicture(picture, surface_->pixels(), surface_->pitch());
+    surfaceCurrent_ = true;
+  }
+  if (!surfaceCurrent_) return;  // nothing converted since the last direct picture
 
-  if (std::any_of(std::begin(enabled), std::end(enabled), [](bool b) { return b; })) {
+  {
+    std::lock_guard lock(captureMutex_);
+    if (captureRequested_) writeSnapshotLocked();
+  }
+
+  if (mirrored) mirrorInPlace(*surface_, effect);
+
+  if (anyText) {
     if (!text_) text_ = platform::createTextDrawer();
     if (text_) {
       const OsdFrame frame{picTime_.load(), static_cast<int8_t>(zoneHours_.load()), picW, src, dst};

@@ -22,8 +22,9 @@
 // - getPlayPicSize may run on any thread.
 //
 // Ownership: the renderer owns its picture surface and a reference to the
-// window it draws into (dropped by reset). It does not own the picture
-// buffer, the window handle or a snapshot buffer. A snapshot path is copied.
+// window it draws into (dropped by reset). It does not own the picture planes
+// (only read between renderPicture and present), the window handle or a
+// snapshot buffer. A snapshot path is copied.
 
 #include <atomic>
 #include <cstdint>
@@ -34,6 +35,7 @@
 #include "platform/event.h"
 #include "platform/text_drawer.h"
 #include "platform/video_window.h"
+#include "render/yuv_converter.h"
 #include "tavolen/types.h"
 
 namespace tavolen {
@@ -52,12 +54,18 @@ class CDDrawRenderer {
   CDDrawRenderer& operator=(const CDDrawRenderer&) = delete;
 
   // --- render lock held ---
-  // Converts a planar picture (layout in render/yuv_converter.h, i.e.
-  // planarLayout(width, height).totalBytes bytes) for the window handle (a
-  // TavolenWindow*). False, with nothing shown, when the window is invisible
-  // or gone, the size is bad, or preparing the surface failed (which resets).
+  // Takes a picture (layout in render/yuv_converter.h) for the window handle
+  // (a TavolenWindow*). False, with nothing shown, when the window is
+  // invisible or gone, the size is bad, or preparing the surface failed (which
+  // resets). The planes are read by the present() that follows, so they must
+  // stay unchanged until it returns.
+  bool renderPicture(const PlanarPicture& picture, const void* window);
+  // The same for a packed picture of planarLayout(width, height).totalBytes.
   bool renderPicture(const uint8_t* picture, int32_t width, int32_t height, const void* window);
-  // Shows the picture converted by the renderPicture that just returned true.
+  // Shows the picture the renderPicture that just returned true took. When
+  // the window shows it one to one (no crop, no scaling, no mirror, no text,
+  // no snapshot pending) it is converted straight into the window's pixels;
+  // otherwise into the surface, which is then mirrored, written on and copied.
   void present();
   // Forgets the window and the surface; the next picture rebuilds them. View
   // area, proportion, effect and text items survive.
@@ -86,12 +94,19 @@ class CDDrawRenderer {
 
   // --- for tests and the benchmark ---
   bool prepared() const { return surface_ != nullptr; }
+  // Render lock held: whether present may convert straight into the window
+  // (on by default), and how many presents did.
+  void allowDirect(bool on) { directAllowed_ = on; }
+  uint64_t directPresents() const { return directPresents_; }
   int32_t renderEffect() const;
 
  private:
   bool prepareSurfaces(const void* handle, int32_t width, int32_t height);
   void writeSnapshotLocked();
   bool captureRequest(const char* path, uint8_t* buffer, bool& busy);
+  // Converts the pending picture straight into the window when it is shown
+  // one to one; false when the surface path must run instead.
+  bool presentDirect(const platform::WindowRect& dst);
 
   // Render-lock state.
   const void* hWnd_ = nullptr;
@@ -99,6 +114,10 @@ class CDDrawRenderer {
   platform::WindowRect rcDest_{};
   std::shared_ptr<platform::VideoWindow> window_;   // the attached window
   std::unique_ptr<platform::PictureSurface> surface_;
+  PlanarPicture pending_;           // set by renderPicture, cleared by present
+  bool surfaceCurrent_ = false;     // the surface holds the last picture shown
+  bool directAllowed_ = true;
+  uint64_t directPresents_ = 0;
   std::unique_ptr<platform::TextDrawer> text_;      // created at the first text
   std::atomic<int32_t> picWidth_{0};
   std::atomic<int32_t> picHeight_{0};

@@ -43,10 +43,26 @@ struct ColorTables {
   const uint8_t* clip() const { return clipStorage + 384; }
 };
 
+// A 4:2:0 picture as three planes with their own row strides, e.g. a decoder's
+// padded rows, read in place. The chroma planes hold (width + 1) / 2 ×
+// (height + 1) / 2 samples, pixel (x, y) taking sample (x / 2, y / 2) as above.
+// The caller owns the planes.
+struct PlanarPicture {
+  const uint8_t* luma = nullptr;
+  const uint8_t* c1 = nullptr;
+  const uint8_t* c2 = nullptr;
+  ptrdiff_t lumaStride = 0;
+  ptrdiff_t chromaStride = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+// The planes of a picture in the packed layout above.
+PlanarPicture packedPicture(const uint8_t* picture, int32_t width, int32_t height);
+
 // Fills the shared tables once (later calls only return them).
 const ColorTables& initColorTables();
 
-enum class ConvertPath { Table, Sse2, Avx2 };
+enum class ConvertPath { Table, Sse2, Avx2, Avx512 };
 
 bool convertPathAvailable(ConvertPath path);
 // The fastest path this CPU runs, chosen once from its features.
@@ -59,6 +75,12 @@ void convertPicture(ConvertPath path, const uint8_t* picture, int32_t width, int
 inline void convertPicture(const uint8_t* picture, int32_t width, int32_t height, uint8_t* out,
                            ptrdiff_t pitch) {
   convertPicture(bestConvertPath(), picture, width, height, out, pitch);
+}
+// The same for a picture in planes; nothing is written when a plane is null or
+// a side is below 1.
+void convertPicture(ConvertPath path, const PlanarPicture& picture, uint8_t* out, ptrdiff_t pitch);
+inline void convertPicture(const PlanarPicture& picture, uint8_t* out, ptrdiff_t pitch) {
+  convertPicture(bestConvertPath(), picture, out, pitch);
 }
 
 }  // namespace tavolen

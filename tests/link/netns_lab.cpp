@@ -12,25 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
-extern char** environ;
+#include "link/lab_shell.h"
+
 
 namespace tavolen::test {
-
-namespace {
-
-bool sh(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-bool readFirstLine(int fd, int timeoutMs) {
-  char c;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) return false;
-    if (read(fd, &c, 1) != 1) return false;
-    if (c == '\n') return true;
-  }
-}
-
-}  // namespace
 
 bool NetnsLab::enter(std::string& whyNot) {
   static int entered = -1;
@@ -59,27 +44,10 @@ NetnsLab::~NetnsLab() {
 }
 
 bool NetnsLab::addCamera(int hostByte, const std::vector<std::string>& argv) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return false;
-  std::vector<std::string> full = {"unshare", "-n"};
-  full.insert(full.end(), argv.begin(), argv.end());
-  std::vector<char*> args;
-  for (auto& a : full) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, "unshare", &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
-    return false;
-  }
+  bool ready = false;
+  const pid_t pid = startInOwnNetwork(argv, 5000, ready);
+  if (pid < 0) return false;
   children_.push_back(pid);
-  const bool ready = readFirstLine(out[0], 5000);
-  close(out[0]);
   if (!ready) return false;
 
   const int n = next_++;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "player/h264_fixture.h"
 #include "support/resident.h"
@@ -64,6 +65,40 @@ TEST_P(DecodeEachUnit, PictureOfEveryUnitInTheSameCall) {
     EXPECT_EQ(out.lumaStride, out.width);
     EXPECT_EQ(out.chromaStride, (out.width + 1) / 2);
     ASSERT_TRUE(packedPicture(out) == reference[i]) << "unit " << i << " differs from ffmpeg";
+  }
+}
+
+// Every picture held, without copying, stays exactly the unit's picture
+// through all later calls and past the decoder's end, at its own strides
+// (padded at 176 and 320).
+TEST_P(DecodeEachUnit, HeldPicturesOutliveLaterCallsAndTheDecoder) {
+  const SizeCase c = GetParam();
+  const H264Stream s = encodeTestStream(c.width, c.height, 30, 12, c.profile);
+  const auto reference = referenceDecode(s.units, c.width, c.height);
+  ASSERT_EQ(reference.size(), s.units.size());
+  std::vector<std::shared_ptr<const HeldPicture>> held;
+  {
+    Decoder dec(playerAttr());
+    for (const auto& unit : s.units) {
+      H264DecOutput out;
+      ASSERT_EQ(dec.decode(unit, out), 0);
+      held.push_back(Hi264DecHoldPicture(dec.h));
+      ASSERT_NE(held.back(), nullptr);
+    }
+    // A call without a picture leaves nothing to hold.
+    const uint8_t junk[] = {0, 0, 0, 1, 0x09, 0xF0};
+    H264DecOutput out;
+    EXPECT_NE(Hi264DecAU(dec.h, junk, sizeof junk, 0, &out, 0), 0);
+    EXPECT_EQ(Hi264DecHoldPicture(dec.h), nullptr);
+  }
+  EXPECT_EQ(Hi264DecHoldPicture(nullptr), nullptr);
+  for (size_t i = 0; i < held.size(); ++i) {
+    const HeldPicture& p = *held[i];
+    ASSERT_EQ(p.width, static_cast<uint32_t>(c.width));
+    ASSERT_EQ(p.height, static_cast<uint32_t>(c.height));
+    H264DecOutput view{};
+    view = {p.luma, p.u, p.v, p.width, p.height, p.lumaStride, p.chromaStride, {}, 0};
+    ASSERT_TRUE(packedPicture(view) == reference[i]) << "held picture " << i << " changed";
   }
 }
 

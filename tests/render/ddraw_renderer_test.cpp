@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "render_fixture.h"
 
 namespace tavolen {
@@ -223,6 +225,7 @@ TEST(RendererWindow, InvisibleWindowDropsPicturesSilently) {
   EXPECT_EQ(pw, 16);
 }
 
+// Shown one to one, so the window's going is noticed by the direct path.
 TEST(RendererWindow, DestroyedWindowIsNeverTouched) {
   CDDrawRenderer r;
   const Picture p = randomPicture(16, 16);
@@ -261,6 +264,130 @@ TEST(RendererSlots, IndexOutsideTheSlotsIsRefused) {
   EXPECT_EQ(r.setOsdString(15, &item), 1);
   EXPECT_EQ(r.removeOsdstring(15), 1);
   EXPECT_EQ(r.setOsdString(3, nullptr), 0);
+}
+
+
+// ---- one-to-one pictures go straight into the window ----
+
+// A host window at a screen position, optionally with a child window the
+// picture goes into, and the renderer settings of one presentation.
+struct PathCase {
+  const char* name;
+  int32_t picW, picH;
+  int32_t hostW, hostH;
+  platform::WindowRect child;  // empty: the host itself
+  int32_t effect;
+  platform::WindowRect crop;  // margins left, top, right, bottom; all 0: no view area
+  bool proportion;
+  bool text;
+  bool direct;  // expected to skip the surface
+};
+
+struct Scene {
+  std::shared_ptr<platform::VideoWindow> host;
+  void* hostHandle = nullptr;
+  void* childHandle = nullptr;
+  explicit Scene(const PathCase& c) {
+    host = platform::createOffscreenWindow(c.hostW, c.hostH);
+    host->setPosition(7, 3);
+    hostHandle = platform::windowHandles().add(host);
+    if (!c.child.empty())
+      childHandle = platform::windowHandles().add(platform::createChildWindow(host, c.child));
+  }
+  ~Scene() {
+    if (childHandle) tavolen_window_destroy(static_cast<TavolenWindow*>(childHandle));
+    tavolen_window_destroy(static_cast<TavolenWindow*>(hostHandle));
+  }
+  const void* target() const { return childHandle ? childHandle : hostHandle; }
+  std::vector<uint32_t> pixels() const {
+    std::vector<uint32_t> px(static_cast<size_t>(host->clientSize().width) * host->clientSize().height);
+    host->readPixels(reinterpret_cast<uint8_t*>(px.data()), px.size() * 4);
+    return px;
+  }
+};
+
+OsdItem captionItem() {
+  OsdItem item{};
+  std::strcpy(item.faceName, "DejaVu Sans");
+  item.fontHeight = 12;
+  item.red = 255;
+  std::strcpy(item.text, "Gate 3");
+  return item;
+}
+
+void configure(CDDrawRenderer& r, const PathCase& c) {
+  r.setRenderEffect(c.effect);
+  const platform::WindowRect& m = c.crop;
+  if (m.left || m.top || m.right || m.bottom) r.adjustViewArea(m.left, m.right, m.top, m.bottom);
+  r.renderActualProportion(c.proportion ? 1 : 0);
+  if (c.text) {
+    const OsdItem item = captionItem();
+    r.setOsdString(0, &item);
+  }
+}
+
+// Whatever path a presentation takes, the whole host shows the same pixels as
+// through the surface; two pictures in a row, so a stale picture would show.
+TEST(RendererDirect, EveryPresentationMatchesTheSurfacePath) {
+  const PathCase cases[] = {
+      {"one to one", 64, 48, 64, 48, {}, 0, {}, false, false, true},
+      {"odd sizes and SIMD tails", 129, 17, 129, 17, {}, 0, {}, false, false, true},
+      {"child inset by one pixel", 64, 48, 66, 50, {1, 1, 65, 49}, 0, {}, false, false, true},
+      {"child partly outside its host", 64, 48, 60, 40, {-2, 3, 62, 51}, 0, {}, false, false, false},
+      {"child away from the host's corner", 64, 48, 80, 60, {10, 6, 74, 54}, 0, {}, false, false, true},
+      {"scaled up", 32, 24, 64, 48, {}, 0, {}, false, false, false},
+      {"scaled down in a child", 64, 48, 40, 30, {2, 2, 34, 26}, 0, {}, false, false, false},
+      {"mirrored left to right", 64, 48, 64, 48, {}, 1, {}, false, false, false},
+      {"mirrored up and down", 64, 48, 64, 48, {}, 2, {}, false, false, false},
+      {"mirrored both ways", 64, 48, 64, 48, {}, 3, {}, false, false, false},
+      {"an unknown effect mirrors nothing", 64, 48, 64, 48, {}, 4, {}, false, false, true},
+      {"cropped", 64, 48, 64, 48, {}, 0, {2, 0, 3, 4}, false, false, false},
+      {"a crop of the whole extent is ignored", 64, 48, 64, 48, {}, 0, {64, 48, 0, 0}, false, false, true},
+      {"bars leave the picture one to one", 64, 32, 64, 48, {}, 0, {}, true, false, true},
+      {"bars around a scaled picture", 32, 32, 64, 48, {}, 0, {}, true, false, false},
+      {"caption", 64, 48, 64, 48, {}, 0, {}, false, true, false},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene direct(c), surface(c);
+    CDDrawRenderer rd, rs;
+    configure(rd, c);
+    configure(rs, c);
+    rs.allowDirect(false);
+    for (unsigned seed : {1u, 2u}) {
+      const Picture p = randomPicture(c.picW, c.picH, seed);
+      ASSERT_TRUE(rd.renderPicture(p.planes.data(), c.picW, c.picH, direct.target()));
+      rd.present();
+      ASSERT_TRUE(rs.renderPicture(p.planes.data(), c.picW, c.picH, surface.target()));
+      rs.present();
+      ASSERT_EQ(direct.pixels(), surface.pixels()) << "picture " << seed;
+    }
+    EXPECT_EQ(rd.directPresents(), c.direct ? 2u : 0u);
+    EXPECT_EQ(rs.directPresents(), 0u);
+  }
+}
+
+// One renderer moving between the paths as the settings change: each picture
+// shows as it is, and the surface path never shows an older picture.
+TEST(RendererDirect, SwitchingPathsShowsEveryPictureAsItIs) {
+  Window win(32, 24);
+  CDDrawRenderer r;
+  const auto same = [](int x, int y) { return std::pair{x, y}; };
+  const Picture first = randomPicture(32, 24, 1), second = randomPicture(32, 24, 2),
+                third = randomPicture(32, 24, 3);
+  ASSERT_TRUE(show(r, first, win));
+  expectShown(win, first, same);
+  r.setRenderEffect(1);
+  ASSERT_TRUE(show(r, second, win));
+  expectShown(win, second, [](int x, int y) { return std::pair{31 - x, y}; });
+  r.setRenderEffect(0);
+  ASSERT_TRUE(show(r, third, win));
+  expectShown(win, third, same);
+  EXPECT_EQ(r.directPresents(), 2u);
+  // A present without a new picture after a direct one has nothing to show
+  // again: the window keeps the last picture.
+  r.present();
+  expectShown(win, third, same);
 }
 
 }  // namespace

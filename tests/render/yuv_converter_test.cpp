@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <random>
 #include <vector>
@@ -28,7 +29,7 @@ std::vector<uint8_t> picture(int w, int h, uint8_t y, uint8_t c1, uint8_t c2) {
 
 std::vector<ConvertPath> availablePaths() {
   std::vector<ConvertPath> paths;
-  for (ConvertPath p : {ConvertPath::Table, ConvertPath::Sse2, ConvertPath::Avx2})
+  for (ConvertPath p : {ConvertPath::Table, ConvertPath::Sse2, ConvertPath::Avx2, ConvertPath::Avx512})
     if (convertPathAvailable(p)) paths.push_back(p);
   return paths;
 }
@@ -93,9 +94,13 @@ TEST(Convert, KnownSamplesOnEveryPath) {
     }
 }
 
-// Every (Y, C1, C2) triple: one picture per C1 value whose 2 × 2 blocks walk
-// all C2 values and all luma values.
-TEST(Convert, EveryPathMatchesTheTablesForEveryTriple) {
+// Every (Y, C1, C2) triple, one SIMD path at a time: one picture per C1 value
+// whose 2 × 2 blocks walk all C2 values and all luma values.
+class EveryTriple : public testing::TestWithParam<ConvertPath> {};
+
+TEST_P(EveryTriple, MatchesTheTables) {
+  const ConvertPath path = GetParam();
+  if (!convertPathAvailable(path)) GTEST_SKIP() << "this CPU lacks the instructions of path " << int(path);
   constexpr int kBlocksPerC2 = 64;                   // 64 blocks × 4 pixels = 256 lumas
   constexpr int kWidth = 2 * kBlocksPerC2 * 256;     // 32768
   const PlanarLayout l = planarLayout(kWidth, 2);
@@ -109,8 +114,6 @@ TEST(Convert, EveryPathMatchesTheTablesForEveryTriple) {
     pic[l.secondChromaOffset + b] = static_cast<uint8_t>(b / kBlocksPerC2);
   }
   std::vector<uint8_t> expected(static_cast<size_t>(kWidth) * 2 * 4), actual(expected.size());
-  const auto paths = availablePaths();
-  ASSERT_GE(paths.size(), 2u) << "no SIMD path on this machine";
   for (int c1 = 0; c1 < 256; ++c1) {
     std::fill(pic.begin() + l.firstChromaOffset, pic.begin() + l.secondChromaOffset, c1);
     convertPicture(ConvertPath::Table, pic.data(), kWidth, 2, expected.data(), kWidth * 4);
@@ -121,21 +124,30 @@ TEST(Convert, EveryPathMatchesTheTablesForEveryTriple) {
                   (std::array<uint8_t, 4>{expected[x * 4], expected[x * 4 + 1], expected[x * 4 + 2],
                                           expected[x * 4 + 3]}));
       }
-    for (ConvertPath path : paths) {
-      if (path == ConvertPath::Table) continue;
-      std::fill(actual.begin(), actual.end(), 0xEE);
-      convertPicture(path, pic.data(), kWidth, 2, actual.data(), kWidth * 4);
-      ASSERT_EQ(actual, expected) << "path " << int(path) << " C1 " << c1;
-    }
+    std::fill(actual.begin(), actual.end(), 0xEE);
+    convertPicture(path, pic.data(), kWidth, 2, actual.data(), kWidth * 4);
+    ASSERT_EQ(actual, expected) << "path " << int(path) << " C1 " << c1;
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(SimdPaths, EveryTriple,
+                         testing::Values(ConvertPath::Sse2, ConvertPath::Avx2, ConvertPath::Avx512),
+                         [](const testing::TestParamInfo<ConvertPath>& info) {
+                           switch (info.param) {
+                             case ConvertPath::Sse2: return "Sse2";
+                             case ConvertPath::Avx2: return "Avx2";
+                             case ConvertPath::Avx512: return "Avx512";
+                             default: return "Table";
+                           }
+                         });
+
 // Random pictures of awkward sizes: tails after the SIMD steps, odd rows and
-// columns, a pitch wider than the row. Bytes past each row stay untouched.
+// columns, a pitch wider than the row, packed or in padded planes. Bytes past
+// each row stay untouched.
 TEST(Convert, RandomPicturesOfAnySizeMatchOnEveryPath) {
   std::mt19937 rng(4);
   const int sizes[][2] = {{1, 1}, {1, 5}, {3, 1}, {2, 2}, {15, 7}, {16, 2}, {17, 3}, {31, 9},
-                          {32, 4}, {33, 33}, {47, 6}, {63, 5}, {64, 64}, {65, 11}, {640, 360}, {1919, 3}};
+                          {32, 4}, {33, 33}, {47, 6}, {63, 5}, {64, 64}, {65, 11}, {127, 4}, {128, 3}, {193, 5}, {640, 360}, {1919, 3}};
   for (auto [w, h] : sizes) {
     const PlanarLayout l = planarLayout(w, h);
     std::vector<uint8_t> pic(l.totalBytes);
@@ -153,10 +165,23 @@ TEST(Convert, RandomPicturesOfAnySizeMatchOnEveryPath) {
       }
     for (int y = 0; y < h; ++y)
       for (ptrdiff_t i = w * 4; i < pitch; ++i) ASSERT_EQ(expected[y * pitch + i], 0xA5);
+    // The same picture in planes with padded rows, as a decoder leaves them.
+    const ptrdiff_t lumaStride = w + 13, chromaStride = l.chromaWidth + 7;
+    std::vector<uint8_t> luma(lumaStride * h, 0x5A), c1(chromaStride * l.chromaHeight, 0x5A),
+        c2(c1.size(), 0x5A);
+    for (int y = 0; y < h; ++y) std::copy_n(&pic[y * w], w, &luma[y * lumaStride]);
+    for (int y = 0; y < l.chromaHeight; ++y) {
+      std::copy_n(&pic[l.firstChromaOffset + y * l.chromaWidth], l.chromaWidth, &c1[y * chromaStride]);
+      std::copy_n(&pic[l.secondChromaOffset + y * l.chromaWidth], l.chromaWidth, &c2[y * chromaStride]);
+    }
+    const PlanarPicture planes{luma.data(), c1.data(), c2.data(), lumaStride, chromaStride, w, h};
     for (ConvertPath path : availablePaths()) {
       std::vector<uint8_t> actual(pitch * h, 0xA5);
       convertPicture(path, pic.data(), w, h, actual.data(), pitch);
       ASSERT_EQ(actual, expected) << "path " << int(path) << " " << w << "x" << h;
+      std::fill(actual.begin(), actual.end(), 0xA5);
+      convertPicture(path, planes, actual.data(), pitch);
+      ASSERT_EQ(actual, expected) << "padded planes, path " << int(path) << " " << w << "x" << h;
     }
   }
 }

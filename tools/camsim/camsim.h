@@ -80,6 +80,9 @@ struct Config {
   std::string talkFile;   // when set, received talk is appended here (and .pcm)
   std::vector<ScheduledStatus> schedule;
   FILE* log = nullptr;  // one line per connection and request; null: quiet
+  // Whether requests(), talk() and logLines() keep what arrives. A camera
+  // that runs for hours (a soak) turns it off: talk alone is 16 KB a second.
+  bool keepHistory = true;
   CameraSettings camera;  // settings, SD card, LAN search answer
 };
 

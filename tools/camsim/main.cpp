@@ -57,7 +57,8 @@ void usage() {
       "  --search               answer the LAN search on UDP 8600\n"
       "  --search-bind ADDR     address of the UDP 8600 socket (default 0.0.0.0)\n"
       "  --search-ip TEXT       address text in the search answer (default the --bind address)\n"
-      "  --name NAME            camera name in the search answer (default camsim)\n",
+      "  --name NAME            camera name in the search answer (default camsim)\n"
+      "  --version              print the version and exit\n",
       stderr);
 }
 
@@ -281,6 +282,9 @@ int main(int argc, char** argv) {
       config.log = nullptr;
     } else if (a == "--help" || a == "-h") {
       usage();
+      return 0;
+    } else if (a == "--version") {
+      std::printf("tavolen-camsim %s\n", TAVOLEN_VERSION);
       return 0;
     } else {
       std::fprintf(stderr, "camsim: unknown option %s\n", a.c_str());

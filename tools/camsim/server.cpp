@@ -205,7 +205,7 @@ void Server::serve(std::shared_ptr<Connection> c) {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(head);
+    if (config_.keepHistory) requests_.push_back(head);
   }
   changed_.notify_all();
   Request& request = c->request;
@@ -328,7 +328,7 @@ void Server::addTalk(TalkPacket packet) {
         std::fclose(f);
       }
     }
-    talk_.push_back(std::move(packet));
+    if (config_.keepHistory) talk_.push_back(std::move(packet));
   }
   changed_.notify_all();
 }
@@ -367,7 +367,7 @@ void Server::logLine(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   std::lock_guard<std::mutex> lock(mutex_);
-  log_.emplace_back(text);
+  if (config_.keepHistory) log_.emplace_back(text);
   if (config_.log != nullptr) {
     std::fprintf(config_.log, "camsim: %s\n", text);
     std::fflush(config_.log);

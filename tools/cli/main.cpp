@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
                "come from TAVOLEN_PASSWORD, or a prompt when only user@ is written.",
                "tavolen"};
   GlobalOptions global;
-  app.set_version_flag("--version", "tavolen 0.1");
+  app.set_version_flag("--version", "tavolen " TAVOLEN_VERSION);
   app.add_flag("-v,--verbose", global.verbose, "show the library's diagnostic lines on stderr");
   app.add_option("--timeout", global.timeoutSeconds, "seconds to wait for each answer of the camera")
       ->check(CLI::Range(0.5, 3600.0))

@@ -90,6 +90,14 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     if (request.method() != http::verb::get && request.method() != http::verb::head)
       return reply(plain(http::status::method_not_allowed, "GET only\n", request.version(),
                          request.keep_alive()));
+    // The documents' links are relative to their folder, so its bare name
+    // moves to the folder.
+    if (target == "/docs" && findWebAsset("/docs/")) {
+      http::response<http::string_body> response{http::status::moved_permanently, request.version()};
+      response.set(http::field::location, "/docs/");
+      response.keep_alive(request.keep_alive());
+      return reply(std::move(response));
+    }
     const WebAsset* asset = findWebAsset(target);
     if (!asset)
       return reply(plain(http::status::not_found, "not found\n", request.version(), request.keep_alive()));

@@ -5,8 +5,9 @@
 // Every connection passes, in order: the peer-user check (at accept), the Host
 // check (every request), then for a WebSocket the Origin check and the bound
 // on controls. Pages get /tavolen.js, / and the demo page's files from the
-// files built into the binary; the WebSocket endpoints are /control (one
-// control a connection) and /host (the host's own object).
+// files built into the binary, and the reference documents under /docs/ (when
+// the build made them); the WebSocket endpoints are /control (one control a
+// connection) and /host (the host's own object).
 
 #include <atomic>
 #include <cstdint>

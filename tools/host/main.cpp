@@ -23,7 +23,8 @@ void usage() {
       "       tavolen-host --list                   show the allowed origins and the service\n"
       "  --port N     loopback port (default 34780; 0 picks a free one)\n"
       "  --picture F  how pictures travel to pages: raw pixels, JPEG, or auto (raw\n"
-      "               for windows up to 512 Ki pixels, JPEG above; the default)\n",
+      "               for windows up to 512 Ki pixels, JPEG above; the default)\n"
+      "  --version    print the version and exit\n",
       stderr);
 }
 
@@ -64,6 +65,9 @@ int main(int argc, char** argv) {
       mode = Mode::List;
     } else if (a == "--help" || a == "-h") {
       usage();
+      return 0;
+    } else if (a == "--version") {
+      std::printf("tavolen-host %s\n", TAVOLEN_VERSION);
       return 0;
     } else {
       usage();

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <ostream>
+#include <string_view>
 #include <system_error>
 
 #include "origin_list.h"
+#include "service_unit.h"
 
 extern char** environ;
 
@@ -154,16 +156,9 @@ int registerHost(const RegistrationPaths& paths, const std::vector<std::string>&
       record.files.push_back(p);
   };
   if (paths.manager == ServiceManager::Systemd) {
-    const std::string unit =
-        "[Unit]\n"
-        "Description=Tavolen browser host (web pages drive cameras through it)\n"
-        "PartOf=graphical-session.target\n"
-        "After=graphical-session.target\n\n"
-        "[Service]\n"
-        "ExecStart=" + commandLine(paths, port) + "\n"
-        "Restart=on-failure\n\n"
-        "[Install]\n"
-        "WantedBy=graphical-session.target\n";
+    std::string unit = kServiceUnitTemplate;
+    unit.replace(unit.find(kExecStartMark), std::string_view(kExecStartMark).size(),
+                 commandLine(paths, port));
     std::error_code ec;
     if (!writeText(paths.unitFile(), unit)) {
       err << "tavolen-host: cannot write " << paths.unitFile() << '\n';

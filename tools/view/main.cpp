@@ -69,6 +69,7 @@ void usage() {
       "  --record-dir DIR        where 'r' records (default ./recordings)\n"
       "  --caption TEXT          caption text (slot 0)\n"
       "  --camsim-arg ARG        extra argument for the started tavolen-camsim (repeatable)\n"
+      "  --version               print the version and exit\n"
       "keys (in the terminal): s sound, p snapshot, r record, c counters, q quit\n",
       stderr);
 }
@@ -86,6 +87,9 @@ bool parseArgs(int argc, char** argv, Options& o) {
     const char* v = nullptr;
     if (a == "--help" || a == "-h") {
       usage();
+      std::exit(0);
+    } else if (a == "--version") {
+      std::printf("tavolen-view %s\n", TAVOLEN_VERSION);
       std::exit(0);
     } else if (a == "--headless") {
       o.headless = true;
