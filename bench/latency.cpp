@@ -43,9 +43,9 @@ class TimingWindow : public p::VideoWindow {
   std::unique_ptr<p::PictureSurface> createSurface(int32_t w, int32_t h) override {
     return inner_->createSurface(w, h);
   }
-  bool stretchCopy(const p::PictureSurface& s, const p::WindowRect& src, const p::WindowRect& dst,
-                   p::Mirror m) override {
-    const bool ok = inner_->stretchCopy(s, src, dst, m);
+  bool stretchCopy(const p::PictureSurface& s, const p::WindowRect& src,
+                   const p::WindowRect& dst) override {
+    const bool ok = inner_->stretchCopy(s, src, dst);
     const double now = realtimeMs();
     PlayerCounters c{};
     x_player_getCounters(gPending.player, &c);

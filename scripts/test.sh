@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything and runs every test: the plain
 # build, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# threaded suites under ThreadSanitizer, and each fuzz target for a fixed time.
+# threaded suites under ThreadSanitizer, a build without SDL and ALSA with the
+# suites a headless host relies on, and each fuzz target for a fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -54,6 +55,15 @@ echo "== ThreadSanitizer (threaded suites)"
 configure_and_build build-tsan all -DCMAKE_BUILD_TYPE=Debug -DTAVOLEN_SANITIZE=thread -DTAVOLEN_BENCH=OFF
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
   run_ctest build-tsan -L threaded || status=1
+
+echo "== without SDL and ALSA: what a headless host builds and relies on"
+configure_and_build build-headless headless_suites -DCMAKE_BUILD_TYPE=Debug \
+  -DTAVOLEN_SDL=OFF -DTAVOLEN_ALSA=OFF -DTAVOLEN_BENCH=OFF
+if ldd build-headless/src/libtavolen.so | grep -E 'libSDL2|libasound'; then
+  echo "libtavolen.so built without SDL and ALSA still links them"
+  status=1
+fi
+run_ctest build-headless -L headless || status=1
 
 echo "== fuzz targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ configure_and_build build-fuzz fuzzers -DCMAKE_BUILD_TYPE=RelWithDebInfo \

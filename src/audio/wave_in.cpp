@@ -212,14 +212,7 @@ void CWaveIn::endCapture() {
   closeDevice();
 }
 
-bool CWaveIn::waitThreadExit(uint32_t ms) {
-  // Polled in 10 ms steps up to the limit.
-  for (uint32_t waited = 0;; waited += 10) {
-    if (threadExited_.wait(0)) return true;
-    if (waited >= ms) return false;
-    platform::sleepMs(10);
-  }
-}
+bool CWaveIn::waitThreadExit(uint32_t ms) { return threadExited_.wait(ms); }
 
 void CWaveIn::post(const Message& m) {
   {
@@ -260,7 +253,8 @@ void CWaveIn::captureThreadMain() {
       if (abandoned_) break;
       if (m.generation == generation_ && hWaveIn_ && headers_) hWaveIn_->addBuffer(&headers_[m.index]);
     }
-    platform::sleepMs(1);
+    // A breath after every message, in real time whatever the clock.
+    platform::sleepMs(1, platform::systemClock());
   }
   threadExited_.signal();
 }

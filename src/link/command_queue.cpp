@@ -11,11 +11,6 @@
 
 namespace tavolen {
 
-namespace {
-// The worker looks at the queue at least this often, and at once when woken.
-constexpr uint32_t kIdleWaitMs = 100;
-}  // namespace
-
 CommandQueue::CommandQueue(std::shared_ptr<LinkState> state)
     : state_(std::move(state)),
       headerStore_(std::make_unique<char[]>(kHeaderStoreSize)),
@@ -93,7 +88,12 @@ void CommandQueue::workerMain() {
       }
     }
     if (!record) {
-      wake_.wait(kIdleWaitMs);
+      // Woken by a queued command, a stop, or the address becoming known.
+      if (state_->hostResolved.load() != 0) {
+        wake_.wait(platform::kWaitForever);
+      } else {
+        platform::Event::waitAny({&wake_, &state_->resolved}, platform::kWaitForever);
+      }
       continue;
     }
     run(*record);

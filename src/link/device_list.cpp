@@ -16,6 +16,12 @@ void* createListedLink(const DeviceConnectParams& params) {
 }
 
 bool destroyListedLink(const void* handle) {
+  // From inside one of the link's own callbacks the destroy would wait for
+  // that very callback: refused.
+  {
+    DeviceList::Pin pin = deviceList().find(handle);
+    if (pin && pin->insideOwnCallback()) return false;
+  }
   std::shared_ptr<CNetDevice> device = deviceList().remove(handle);
   if (!device) return false;
   device->stopStream();

@@ -18,7 +18,8 @@ DeviceList& deviceList();
 // A new camera link, listed; its handle. Throws when it cannot be made.
 void* createListedLink(const DeviceConnectParams& params);
 // Unlists the link (waiting for the calls on it), stops its stream and
-// deletes it. False for a handle that is not listed.
+// deletes it. False for a handle that is not listed, and when called from
+// inside one of that link's own callbacks.
 bool destroyListedLink(const void* handle);
 
 }  // namespace tavolen

@@ -89,7 +89,9 @@ struct LanSearch::Shared {
     platform::setCurrentThreadName(kReceiveThreadName);
     uint8_t buffer[SEARCH_DATAGRAM_MAX];
     while (stopFlag.load() == 0) {
-      const auto ready = platform::waitSocketOrEvent(socket, stopEvent.fd(), kReceiveSliceMs);
+      // The slice only brings the stop flag to mind again: real time, whatever the clock.
+      const auto ready =
+          platform::waitSocketOrEvent(socket, stopEvent.fd(), kReceiveSliceMs, platform::systemClock());
       if (ready == platform::SocketOrEvent::Timeout) continue;
       if (ready != platform::SocketOrEvent::Socket) break;
       std::memset(buffer, 0, sizeof buffer);

@@ -1,9 +1,6 @@
 #include "link/link_state.h"
 
 #include <cstring>
-#include <thread>
-
-#include "platform/tick.h"
 
 namespace tavolen {
 
@@ -11,8 +8,8 @@ namespace {
 std::mutex gTimingLock;
 LinkTiming gTiming;
 
-// Depth of gate passages on this thread, per gate, so that close() from inside
-// a callback does not wait for itself.
+// The gate this thread is passing through and how deeply, so that a stop
+// asked from inside a callback can be told from one asked elsewhere.
 thread_local const DeliveryGate* tGate = nullptr;
 thread_local int32_t tGateDepth = 0;
 }  // namespace
@@ -69,7 +66,10 @@ void LinkState::raise(int32_t code) const {
 bool DeliveryGate::enter() {
   inFlight_.fetch_add(1);
   if (closed_.load() != 0) {
-    inFlight_.fetch_sub(1);
+    if (inFlight_.fetch_sub(1) == 1) {
+      std::lock_guard<std::mutex> guard(drainLock_);
+      drained_.notify_all();
+    }
     return false;
   }
   if (tGate == this) {
@@ -83,13 +83,18 @@ bool DeliveryGate::enter() {
 
 void DeliveryGate::leave() {
   if (tGate == this && --tGateDepth == 0) tGate = nullptr;
-  inFlight_.fetch_sub(1);
+  if (inFlight_.fetch_sub(1) == 1 && closed_.load() != 0) {
+    std::lock_guard<std::mutex> guard(drainLock_);
+    drained_.notify_all();
+  }
 }
 
 void DeliveryGate::close() {
   closed_.store(1);
-  const int32_t own = tGate == this ? tGateDepth : 0;
-  while (inFlight_.load() > own) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  std::unique_lock<std::mutex> guard(drainLock_);
+  drained_.wait(guard, [&] { return inFlight_.load() == 0; });
 }
+
+bool DeliveryGate::enteredHere() const { return tGate == this; }
 
 }  // namespace tavolen

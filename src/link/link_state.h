@@ -8,12 +8,14 @@
 // Also the process-wide timing of new links, which tests shorten.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 #include "link/http_exchange.h"
 #include "link/plain_connection.h"
+#include "platform/event.h"
 #include "tavolen/types.h"
 
 namespace tavolen {
@@ -21,16 +23,14 @@ namespace tavolen {
 using HostLookupFn = bool (*)(const char* name, std::string& dottedOut);
 
 struct LinkTiming {
-  uint32_t silenceMs = 5000;        // no whole frame for longer: reconnect
-  uint32_t watchdogStepMs = 30;     // the watchdog checks once per 100 steps (3 s)
-  int32_t watchdogSteps = 100;
-  uint32_t resolverStepMs = 100;    // the resolver looks up again after 100 steps (10 s)
-  int32_t resolverSteps = 100;
+  uint32_t silenceMs = 5000;          // no whole frame for longer: reconnect
+  uint32_t watchdogPeriodMs = 3000;   // the watchdog looks for silence this often
+  uint32_t resolverPeriodMs = 10000;  // the resolver looks the name up again this often
   uint32_t resolverStopWaitMs = 100;
   uint32_t watchdogStopWaitMs = 200;
   uint32_t responseDeadlineMs = kResponseDeadlineMs;  // a whole answer to a request
   uint32_t sendTimeLimitMs = kSendTimeLimitMs;        // one request or talk packet
-  HostLookupFn lookup = nullptr;    // null: the system's lookup
+  HostLookupFn lookup = nullptr;      // null: the system's lookup
 };
 
 // New links copy the timing current at their construction.
@@ -48,6 +48,8 @@ class LinkState {
 
   std::atomic<int32_t> hostResolved{0};
   std::atomic<int32_t> resolverStop{0};
+  platform::Event resolverWake{platform::Event::Reset::Manual};  // signalled with resolverStop
+  platform::Event resolved{platform::Event::Reset::Manual};      // signalled with hostResolved
   // Set by the link's cancel step (its destroy has begun): nothing new starts.
   std::atomic<int32_t> cancelled{0};
 
@@ -69,18 +71,22 @@ class LinkState {
 };
 
 // Lets only the calls that began before close() run to their end: after close
-// returns, no callback passes the gate again.
+// returns, no callback passes the gate again. enter and leave are the
+// receive and watchdog threads' (a pair of atomic steps per frame); close
+// waits for the calls in flight, so it must not run inside one of them.
 class DeliveryGate {
  public:
   bool enter();
   void leave();
-  // Waits for calls in flight on other threads; a call in flight on this very
-  // thread (a callback that stops its own stream) is not waited for.
   void close();
+  // True on a thread that is inside a call through this gate.
+  bool enteredHere() const;
 
  private:
   std::atomic<int32_t> closed_{0};
   std::atomic<int32_t> inFlight_{0};
+  std::mutex drainLock_;  // with drained_, only for close's wait
+  std::condition_variable drained_;
 };
 
 }  // namespace tavolen

@@ -6,11 +6,6 @@
 
 namespace tavolen {
 
-namespace {
-constexpr uint32_t kSuspendedPollMs = 10;
-constexpr uint32_t kAddressPollMs = 30;
-}  // namespace
-
 LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
                          FrameCallback callback, void* user)
     : state_(std::move(state)), streamId_(streamId), callback_(callback), user_(user) {
@@ -20,6 +15,7 @@ LiveSession::LiveSession(std::shared_ptr<LinkState> state, int32_t streamId,
 
 LiveSession::~LiveSession() {
   streamStopped_ = 1;
+  stopped_.signal();
   // The last owner may be the abandoned watchdog itself, ending now.
   if (watchdog_.joinable()) {
     if (watchdog_.get_id() == std::this_thread::get_id()) {
@@ -46,13 +42,12 @@ void LiveSession::stop() {
     streamActive_ = 0;
     if (video_.isOpen()) video_.close();
     streamStopped_ = 1;
+    stopped_.signal();
     // A watchdog inside a connect gives up now, seeing the stream stopped,
     // rather than at the end of the connect wait.
     video_.shutdown();
     if (watchdog_.joinable()) {
-      if (watchdog_.get_id() == std::this_thread::get_id()) {
-        watchdog_.detach();
-      } else if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
+      if (watchdogEnded_.wait(state_->timing.watchdogStopWaitMs)) {
         watchdog_.join();
       } else {
         // Still inside a connect or a send: it ends by itself once that
@@ -69,25 +64,19 @@ void LiveSession::stop() {
 
 void LiveSession::cancel() { video_.cancel(); }
 
-bool LiveSession::sleepSteps(int32_t steps, uint32_t stepMs) {
-  for (int32_t i = 0; i < steps; ++i) {
-    platform::sleepMs(stepMs);
-    if (streamStopped_.load() != 0) return false;
-  }
-  return true;
-}
-
 void LiveSession::watchdog() {
   if (streamStopped_.load() != 0) return;
   while (state_->hostResolved.load() == 0) {
-    platform::sleepMs(kAddressPollMs);
+    platform::Event::waitAny({&stopped_, &state_->resolved}, platform::kWaitForever);
     if (streamStopped_.load() != 0) return;
   }
   // The first attempt is made at once, whatever the tick count reads.
   bool connectNow = true;
   while (streamStopped_.load() == 0) {
     if (watchdogSuspended_.load() != 0) {
-      platform::sleepMs(kSuspendedPollMs);
+      // Only the watchdog itself lifts a suspension (by reconnecting), so
+      // nothing but a stop can end it.
+      stopped_.wait(platform::kWaitForever);
       continue;
     }
     const uint32_t silent = platform::tickCount() - lastDataTick_.load();
@@ -102,7 +91,7 @@ void LiveSession::watchdog() {
       raise(opened ? LinkEventStreamConnected : LinkEventStreamConnectFailed);
       lastDataTick_ = platform::tickCount();
     }
-    if (!sleepSteps(state_->timing.watchdogSteps, state_->timing.watchdogStepMs)) break;
+    if (stopped_.wait(state_->timing.watchdogPeriodMs)) break;
   }
   // Abandoned or not, a connection opened for a stopped stream goes now.
   if (streamStopped_.load() != 0) video_.close();

@@ -9,8 +9,10 @@
 // connect is left to finish alone, holding the session alive, and the closed
 // delivery gate keeps it from delivering a frame or raising an event ever after.
 //
-// Threads: stop() and sendTalk() from the caller's thread; the watchdog thread
-// raises 0/100/101; the video socket's receive thread dispatches frames.
+// Threads: stop() and sendTalk() from the caller's thread, never from inside
+// one of the session's own callbacks (stop waits for them); the watchdog
+// thread raises 0/100/101; the video socket's receive thread dispatches
+// frames.
 
 #include <atomic>
 #include <cstdint>
@@ -47,6 +49,9 @@ class LiveSession : public std::enable_shared_from_this<LiveSession> {
   bool sendTalk(const uint8_t* packet, size_t length);
 
   bool streamActive() const { return streamActive_.load() != 0; }
+  // True on a thread that is inside one of this session's frame or event
+  // callbacks.
+  bool deliveringHere() const { return gate_.enteredHere(); }
   bool watchdogSuspended() const { return watchdogSuspended_.load() != 0; }
   int32_t streamId() const { return streamId_; }
 
@@ -62,8 +67,6 @@ class LiveSession : public std::enable_shared_from_this<LiveSession> {
   bool openStream();
   void dispatch(const uint8_t* frame, int32_t length);
   void raise(int32_t code);
-  // Sleeps steps * stepMs in steps; false as soon as the stream is stopped.
-  bool sleepSteps(int32_t steps, uint32_t stepMs);
 
   const std::shared_ptr<LinkState> state_;
   const int32_t streamId_;
@@ -83,6 +86,7 @@ class LiveSession : public std::enable_shared_from_this<LiveSession> {
 
   std::thread watchdog_;
   platform::Event watchdogEnded_{platform::Event::Reset::Manual};
+  platform::Event stopped_{platform::Event::Reset::Manual};  // signalled with streamStopped_: ends the watchdog's waits
 };
 
 }  // namespace tavolen

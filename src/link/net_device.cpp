@@ -37,5 +37,6 @@ int32_t CNetDevice::param_callback(ParamCallback, ResultCallback, void*) { retur
 int32_t CNetDevice::set_network(int32_t, const void*, int32_t) { return 0; }
 int32_t CNetDevice::get_network(int32_t) { return 0; }
 void CNetDevice::cancel() {}
+bool CNetDevice::insideOwnCallback() const { return false; }
 
 }  // namespace tavolen

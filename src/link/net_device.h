@@ -54,6 +54,10 @@ class CNetDevice {
   // deleted afterwards, and neither block nor wait for those calls itself.
   // The base has nothing in flight and does nothing.
   virtual void cancel();
+  // Not one of the slots: true on a thread that is inside one of this link's
+  // own frame or event callbacks, where destroying the link would wait for
+  // itself. The base has no callbacks: false.
+  virtual bool insideOwnCallback() const;
 
   const DeviceConnectParams& params() const { return params_; }
   const char* headerBlock() const { return headerBlock_; }

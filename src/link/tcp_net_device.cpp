@@ -28,6 +28,7 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectParams& params)
     // No destructor runs for a link that was never made: the resolver is
     // told to end and left to do so on its own references.
     state_->resolverStop = 1;
+    state_->resolverWake.signal();
     resolver_.detach();
     throw;
   }
@@ -36,6 +37,7 @@ CTcpNetDevice::CTcpNetDevice(const DeviceConnectParams& params)
 CTcpNetDevice::~CTcpNetDevice() {
   commands_.requestStop();
   state_->resolverStop = 1;
+  state_->resolverWake.signal();
   if (resolverDone_->wait(state_->timing.resolverStopWaitMs)) {
     resolver_.join();
   } else {
@@ -43,7 +45,10 @@ CTcpNetDevice::~CTcpNetDevice() {
   }
   stopAudio();
   audio_.close();
-  stopStream();
+  {
+    std::lock_guard<std::mutex> guard(streamLock_);
+    stopStreamLocked();
+  }
   records_.close();
   commands_.stop();
 }
@@ -66,6 +71,7 @@ void CTcpNetDevice::resolverMain(std::shared_ptr<LinkState> state,
     if (platform::isDottedIPv4(host)) {
       state->setResolvedAddress(std::string(host, std::min<size_t>(std::strlen(host), 15)));
       state->hostResolved = 1;
+      state->resolved.signal();
     } else {
       std::string dotted;
       const HostLookupFn lookup = state->timing.lookup ? state->timing.lookup : platform::resolveIPv4;
@@ -74,16 +80,21 @@ void CTcpNetDevice::resolverMain(std::shared_ptr<LinkState> state,
       if (found) {
         state->setResolvedAddress(dotted);
         state->hostResolved = 1;
+        state->resolved.signal();
       }
     }
-    for (int32_t i = 0; i < state->timing.resolverSteps && state->resolverStop.load() == 0; ++i) {
-      platform::sleepMs(state->timing.resolverStepMs);
-    }
+    if (state->resolverWake.wait(state->timing.resolverPeriodMs)) break;
   }
   done->signal();
 }
 
+bool CTcpNetDevice::insideOwnCallback() const {
+  std::lock_guard<std::mutex> s(sessionLock_);
+  return session_ && session_->deliveringHere();
+}
+
 int32_t CTcpNetDevice::startStream(int32_t streamId, FrameCallback callback, void* user) {
+  if (insideOwnCallback()) return 0;
   std::lock_guard<std::mutex> guard(streamLock_);
   // Whatever ran before, including a session another thread started meanwhile.
   stopStreamLocked();
@@ -99,6 +110,7 @@ int32_t CTcpNetDevice::startStream(int32_t streamId, FrameCallback callback, voi
 }
 
 int32_t CTcpNetDevice::stopStream() {
+  if (insideOwnCallback()) return 0;
   std::lock_guard<std::mutex> guard(streamLock_);
   stopStreamLocked();
   return 1;
@@ -121,6 +133,11 @@ void CTcpNetDevice::stopStreamLocked() {
 bool CTcpNetDevice::videoStreamActive() const {
   std::lock_guard<std::mutex> s(sessionLock_);
   return session_ && session_->streamActive();
+}
+
+bool CTcpNetDevice::watchdogSuspended() const {
+  std::lock_guard<std::mutex> s(sessionLock_);
+  return session_ && session_->watchdogSuspended();
 }
 
 uint64_t CTcpNetDevice::framesDelivered() const {

@@ -4,9 +4,14 @@
 // startStream), the audio stream and the talk uplink, and hands the parameter
 // commands and the SD-card record files to CommandQueue and RecordFiles.
 //
-// Threads: the operations may be called from any thread, but callbacks must not
-// call stopStream, stopAudio or destroy on their own link. Events come from the
-// watchdog and the video receive thread; frames from the receive threads.
+// Threads: the operations may be called from any thread. A callback may call
+// its own link too, except for startStream, stopStream and destroy: those wait
+// for the live stream's callbacks to end, the calling one included. Made from
+// a frame or event callback of the live stream, startStream and stopStream are
+// refused (0, nothing changes), and so is destroy through the C interface.
+// An audio callback may stop the audio (the audio socket lets its own delivery
+// close it). Events come from the watchdog and the video receive thread;
+// frames from the receive threads.
 // Destroy: the handle list calls cancel() before it waits for the calls in
 // flight. cancel shuts down every socket of the link (video, audio, playback,
 // command, record search) and marks each so that nothing connects again, so a
@@ -62,6 +67,8 @@ class CTcpNetDevice : public CNetDevice {
   int32_t get_network(int32_t command) override;
   void cancel() override;
 
+  bool insideOwnCallback() const override;
+
   // For hosts, tests and benches.
   bool hostResolved() const { return state_->hostResolved.load() != 0; }
   std::string resolvedAddress() const { return state_->resolvedAddress(); }
@@ -69,6 +76,7 @@ class CTcpNetDevice : public CNetDevice {
   bool audioActive() const { return audioActive_.load() != 0; }
   uint32_t talkSequence() const { return talkSequence_.load(); }
   uint64_t framesDelivered() const;
+  bool watchdogSuspended() const;
   uint32_t reconnects() const;
 
  private:

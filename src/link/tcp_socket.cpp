@@ -111,7 +111,8 @@ void CTcpSocket::receiveThreadMain(SocketHandle s, uint32_t generation) {
   const StopCheck stop{&stopFlag_, &generation_, generation};
   filled_ = 0;
   while (!stop.stopped()) {
-    switch (platform::waitSocketOrEvent(s, stopEvent_.fd(), kReceiveSliceMs)) {
+    // The slice only brings the stop flag to mind again: real time, whatever the clock.
+    switch (platform::waitSocketOrEvent(s, stopEvent_.fd(), kReceiveSliceMs, platform::systemClock())) {
       case platform::SocketOrEvent::Timeout:
       case platform::SocketOrEvent::Error:
         break;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/mixer.h"
+#include "platform/sound_backends.h"
 
 namespace tavolen::platform {
 
@@ -117,7 +118,7 @@ class AlsaMixer final : public Mixer {
 
 }  // namespace
 
-std::unique_ptr<Mixer> openMixer() {
+std::unique_ptr<Mixer> openAlsaMixer() {
   snd_mixer_t* mixer = nullptr;
   if (snd_mixer_open(&mixer, 0) < 0) return nullptr;
   if (snd_mixer_attach(mixer, "default") < 0 || snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 ||

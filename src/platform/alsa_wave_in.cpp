@@ -12,6 +12,7 @@
 
 #include "platform/alsa_pcm.h"
 #include "platform/event.h"
+#include "platform/sound_backends.h"
 #include "platform/thread.h"
 #include "platform/wave_in_device.h"
 
@@ -132,7 +133,7 @@ class AlsaWaveIn final : public WaveInDevice {
       if (wait == alsa::Wait::Woken || !capturing_) continue;
       if (wait == alsa::Wait::Error) {
         guard.unlock();
-        wake_.wait(kPollSliceMs);
+        wake_.wait(kPollSliceMs, systemClock());
         guard.lock();
         continue;
       }
@@ -146,7 +147,7 @@ class AlsaWaveIn final : public WaveInDevice {
         // missed, as a device without a free buffer does.
         if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0 || snd_pcm_start(pcm_) < 0) {
           guard.unlock();
-          wake_.wait(kPollSliceMs);
+          wake_.wait(kPollSliceMs, systemClock());
           guard.lock();
         }
         continue;
@@ -178,7 +179,7 @@ class AlsaWaveIn final : public WaveInDevice {
 
 }  // namespace
 
-std::unique_ptr<WaveInDevice> openWaveIn(WaveInDevice::DoneCallback done) {
+std::unique_ptr<WaveInDevice> openAlsaWaveIn(WaveInDevice::DoneCallback done) {
   snd_pcm_t* pcm = alsa::openDefaultPcm(SND_PCM_STREAM_CAPTURE, kLatencyUs);
   if (!pcm) return nullptr;
   return std::make_unique<AlsaWaveIn>(pcm, std::move(done));

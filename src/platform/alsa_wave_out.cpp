@@ -9,6 +9,7 @@
 
 #include "platform/alsa_pcm.h"
 #include "platform/event.h"
+#include "platform/sound_backends.h"
 #include "platform/thread.h"
 #include "platform/wave_out_device.h"
 
@@ -102,7 +103,7 @@ class AlsaWaveOut final : public WaveOutDevice {
   // Waits as long as the rest of the buffer would play, unless woken.
   bool discardAtPlayRate(WaveBuffer* head, uint32_t written) {
     const uint32_t ms = (head->length - written) / 2 * 1000 / kWaveSampleRate;
-    return !wake_.wait(ms == 0 ? 1 : ms);
+    return !wake_.wait(ms == 0 ? 1 : ms, systemClock());
   }
 
   snd_pcm_t* const pcm_;
@@ -116,7 +117,7 @@ class AlsaWaveOut final : public WaveOutDevice {
 
 }  // namespace
 
-std::unique_ptr<WaveOutDevice> openWaveOut(WaveOutDevice::DoneCallback done) {
+std::unique_ptr<WaveOutDevice> openAlsaWaveOut(WaveOutDevice::DoneCallback done) {
   snd_pcm_t* pcm = alsa::openDefaultPcm(SND_PCM_STREAM_PLAYBACK, kLatencyUs);
   if (!pcm) return nullptr;
   return std::make_unique<AlsaWaveOut>(pcm, std::move(done));

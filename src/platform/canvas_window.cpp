@@ -38,7 +38,7 @@ PictureSurface::~PictureSurface() { std::free(pixels_); }
 // ---- drawing on a region ----
 
 void CanvasWindow::stretchLocked(const Region& r, const PictureSurface& surface,
-                                 const WindowRect& src, const WindowRect& dst, Mirror mirror) {
+                                 const WindowRect& src, const WindowRect& dst) {
   const int64_t sw = src.width(), sh = src.height();
   const int64_t dw = dst.width(), dh = dst.height();
   // The destination in the region's client coordinates, clipped to the region
@@ -48,25 +48,21 @@ void CanvasWindow::stretchLocked(const Region& r, const PictureSurface& surface,
   const int64_t cr = std::min<int64_t>({int64_t{dst.right} - r.screenX, r.width, int64_t{width_} - r.left});
   const int64_t cb = std::min<int64_t>({int64_t{dst.bottom} - r.screenY, r.height, int64_t{height_} - r.top});
   if (cl >= cr || ct >= cb) return;
-  const bool flipX = mirror == Mirror::LeftRight || mirror == Mirror::Both;
-  const bool flipY = mirror == Mirror::UpDown || mirror == Mirror::Both;
   // Nearest pixel, sampled at pixel centres: a 1:1 copy is exact. Rows of the
-  // same width, not mirrored left to right, are a plain copy of a span.
-  const bool sameWidth = sw == dw && !flipX;
+  // same width are a plain copy of a span.
+  const bool sameWidth = sw == dw;
   std::vector<int32_t> columns;
   if (!sameWidth) {
     columns.resize(static_cast<size_t>(cr - cl));
     for (int64_t cx = cl; cx < cr; ++cx) {
       const int64_t dx = cx + r.screenX - dst.left;
-      int64_t sx = (2 * dx + 1) * sw / (2 * dw);
-      if (flipX) sx = sw - 1 - sx;
+      const int64_t sx = (2 * dx + 1) * sw / (2 * dw);
       columns[static_cast<size_t>(cx - cl)] = static_cast<int32_t>(src.left + sx);
     }
   }
   for (int64_t cy = ct; cy < cb; ++cy) {
     const int64_t dy = cy + r.screenY - dst.top;
-    int64_t sy = (2 * dy + 1) * sh / (2 * dh);
-    if (flipY) sy = sh - 1 - sy;
+    const int64_t sy = (2 * dy + 1) * sh / (2 * dh);
     const auto* in = reinterpret_cast<const uint32_t*>(surface.row(static_cast<int32_t>(src.top + sy)));
     uint32_t* out = pixels_.data() + static_cast<size_t>(cy + r.top) * width_ + r.left;
     if (sameWidth) {
@@ -173,7 +169,7 @@ std::unique_ptr<PictureSurface> CanvasWindow::createSurface(int32_t width, int32
 }
 
 bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& src,
-                               const WindowRect& dst, Mirror mirror) {
+                               const WindowRect& dst) {
   if (src.empty() || src.left < 0 || src.top < 0 || src.right > surface.width() ||
       src.bottom > surface.height())
     return false;
@@ -181,7 +177,7 @@ bool CanvasWindow::stretchCopy(const PictureSurface& surface, const WindowRect& 
     std::lock_guard lock(mutex_);
     if (closed_) return false;
     if (dst.empty()) return true;
-    stretchLocked(wholeLocked(), surface, src, dst, mirror);
+    stretchLocked(wholeLocked(), surface, src, dst);
   }
   changed();
   return true;

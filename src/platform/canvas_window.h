@@ -29,8 +29,7 @@ class CanvasWindow : public VideoWindow {
   WindowSize clientSize() const override;
   void invalidate() override;
   std::unique_ptr<PictureSurface> createSurface(int32_t width, int32_t height) override;
-  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst,
-                   Mirror mirror) override;
+  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst) override;
   bool copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t width, int32_t height) override;
   DirectDraw drawDirect(const WindowRect& dst, PixelWriter write, void* user) override;
   bool fillRect(const WindowRect& rect, uint32_t pixel) override;
@@ -95,7 +94,7 @@ class CanvasWindow : public VideoWindow {
   // and to the canvas.
   Region wholeLocked() const { return {0, 0, width_, height_, x_, y_}; }
   void stretchLocked(const Region& r, const PictureSurface& surface, const WindowRect& src,
-                     const WindowRect& dst, Mirror mirror);
+                     const WindowRect& dst);
   void copyLocked(const Region& r, const uint8_t* pixels, ptrdiff_t pitch);
   DirectDraw directLocked(const Region& r, const WindowRect& dst, PixelWriter write, void* user);
   void fillLocked(const Region& r, const WindowRect& rect, uint32_t pixel);

@@ -74,7 +74,7 @@ std::unique_ptr<PictureSurface> ChildWindow::createSurface(int32_t width, int32_
 }
 
 bool ChildWindow::stretchCopy(const PictureSurface& surface, const WindowRect& src,
-                              const WindowRect& dst, Mirror mirror) {
+                              const WindowRect& dst) {
   if (src.empty() || src.left < 0 || src.top < 0 || src.right > surface.width() ||
       src.bottom > surface.height())
     return false;
@@ -82,7 +82,7 @@ bool ChildWindow::stretchCopy(const PictureSurface& surface, const WindowRect& s
     std::lock_guard lock(parent_->mutex_);
     if (goneLocked()) return false;
     if (dst.empty()) return true;
-    parent_->stretchLocked(regionLocked(), surface, src, dst, mirror);
+    parent_->stretchLocked(regionLocked(), surface, src, dst);
   }
   changed();
   return true;

@@ -24,8 +24,7 @@ class ChildWindow final : public VideoWindow {
   WindowSize clientSize() const override;
   void invalidate() override;
   std::unique_ptr<PictureSurface> createSurface(int32_t width, int32_t height) override;
-  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst,
-                   Mirror mirror) override;
+  bool stretchCopy(const PictureSurface& surface, const WindowRect& src, const WindowRect& dst) override;
   bool copyBitmap(const uint8_t* pixels, ptrdiff_t pitch, int32_t width, int32_t height) override;
   DirectDraw drawDirect(const WindowRect& dst, PixelWriter write, void* user) override;
   bool fillRect(const WindowRect& rect, uint32_t pixel) override;

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/tick.h"
 
 namespace tavolen::platform {
 
@@ -41,20 +40,30 @@ bool Event::tryConsume() {
   }
 }
 
-bool Event::wait(uint32_t timeoutMs) {
-  const uint32_t start = tickCount();
+bool Event::wait(uint32_t timeoutMs, Clock& on) { return waitAny({this}, timeoutMs, on) == 0; }
+
+int Event::waitAny(std::initializer_list<Event*> events, uint32_t timeoutMs, Clock& on) {
+  constexpr size_t kMost = 4;
+  if (events.size() == 0 || events.size() > kMost) return -1;
+  pollfd p[kMost];
+  const int count = static_cast<int>(events.size());
+  const uint32_t start = on.tickCount();
   for (;;) {
-    int slice = -1;
+    uint32_t left = kWaitForever;
     if (timeoutMs != kWaitForever) {
-      const uint32_t elapsed = tickCount() - start;
-      if (elapsed >= timeoutMs) slice = 0;
-      else slice = static_cast<int>(timeoutMs - elapsed);
+      const uint32_t elapsed = on.tickCount() - start;
+      left = elapsed >= timeoutMs ? 0 : timeoutMs - elapsed;
     }
-    pollfd p{fd_, POLLIN, 0};
-    const int n = ::poll(&p, 1, slice);
-    if (n > 0 && tryConsume()) return true;
-    if (n < 0 && errno != EINTR) return false;
-    if (n == 0 && slice == 0) return false;
+    int i = 0;
+    for (Event* e : events) p[i++] = pollfd{e->fd_, POLLIN, 0};
+    const int n = on.poll(p, count, left);
+    if (n <= 0) return -1;
+    i = 0;
+    for (Event* e : events) {
+      if ((p[i].revents & POLLIN) != 0 && e->tryConsume()) return i;
+      ++i;
+    }
+    // Another waiter took the signal: wait on for the time left.
   }
 }
 

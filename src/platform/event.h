@@ -4,10 +4,11 @@
 // (see socket.h: waitSocketOrEvent).
 
 #include <cstdint>
+#include <initializer_list>
+
+#include "platform/clock.h"
 
 namespace tavolen::platform {
-
-inline constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
 
 class Event {
  public:
@@ -20,9 +21,13 @@ class Event {
 
   void signal();
   void reset();
-  // True when signalled within timeoutMs (kWaitForever: no limit). An auto-reset
-  // event is consumed by the waiter that sees it.
-  bool wait(uint32_t timeoutMs);
+  // True when signalled within timeoutMs of the clock (kWaitForever: no
+  // limit). An auto-reset event is consumed by the waiter that sees it.
+  bool wait(uint32_t timeoutMs, Clock& on = currentClock());
+  // Waits for the first of several events within timeoutMs of the clock:
+  // the index of the one seen (consumed if auto-reset), or -1 on time-out.
+  static int waitAny(std::initializer_list<Event*> events, uint32_t timeoutMs,
+                     Clock& on = currentClock());
   // Consumes the signal of an auto-reset event after a poll reported fd() readable;
   // false when another waiter took it first. Manual-reset events stay signalled.
   bool tryConsume();

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/clock.h"
 #include "platform/tick.h"
 
 namespace tavolen::platform {
@@ -24,12 +25,11 @@ bool toAddress(const char* dotted, int port, sockaddr_in& out) {
   return inet_pton(AF_INET, dotted, &out.sin_addr) == 1;
 }
 
+uint32_t waitLimit(int timeoutMs) { return timeoutMs < 0 ? kWaitForever : static_cast<uint32_t>(timeoutMs); }
+
 int pollOne(SocketHandle s, short events, int timeoutMs, short& revents) {
   pollfd p{s, events, 0};
-  int n;
-  do {
-    n = ::poll(&p, 1, timeoutMs);
-  } while (n < 0 && errno == EINTR);
+  const int n = currentClock().poll(&p, 1, waitLimit(timeoutMs));
   revents = p.revents;
   return n;
 }
@@ -114,12 +114,9 @@ WaitResult waitReadable(SocketHandle s, int timeoutMs) {
   return WaitResult::Ready;  // readable, hung up or in error: the receive tells which
 }
 
-SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs) {
+SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs, Clock& on) {
   pollfd p[2] = {{s, POLLIN, 0}, {eventFd, POLLIN, 0}};
-  int n;
-  do {
-    n = ::poll(p, 2, timeoutMs);
-  } while (n < 0 && errno == EINTR);
+  const int n = on.poll(p, 2, waitLimit(timeoutMs));
   if (n == 0) return SocketOrEvent::Timeout;
   if (n < 0) return SocketOrEvent::Error;
   if (p[1].revents & POLLIN) return SocketOrEvent::Event;

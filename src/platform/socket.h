@@ -1,11 +1,14 @@
 #pragma once
 // POSIX sockets behind the small set of calls the link and the search need.
 // Errors are reported with errno values (lastSocketError), as the Win32 code
-// reported its last socket error.
+// reported its last socket error. Time limits run on the clock in use
+// (clock.h).
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/clock.h"
 
 namespace tavolen::platform {
 
@@ -36,8 +39,9 @@ WaitResult waitConnected(SocketHandle s, int timeoutMs);
 WaitResult waitReadable(SocketHandle s, int timeoutMs);
 
 enum class SocketOrEvent { Socket, SocketClosed, Event, Timeout, Error, NotASocket };
-// Waits for data (or hang-up) on s or a signal on eventFd, at most timeoutMs.
-SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs);
+// Waits for data (or hang-up) on s or a signal on eventFd, at most timeoutMs
+// of the clock.
+SocketOrEvent waitSocketOrEvent(SocketHandle s, int eventFd, int timeoutMs, Clock& on = currentClock());
 
 // Single calls; results as the C library's (-1 with errno on error).
 long sendOnce(SocketHandle s, const void* data, size_t length);

@@ -2,13 +2,17 @@
 
 #include <time.h>
 
-#include "platform/tick.h"
+#include "platform/clock.h"
 
 namespace tavolen::platform {
 
-uint32_t TimeSource::tickCount() { return platform::tickCount(); }
+uint32_t TimeSource::tickCount() { return currentClock().tickCount(); }
 
-uint32_t TimeSource::multimediaTime() { return platform::tickCount(); }
+int TimeSource::poll(pollfd* fds, int count, uint32_t timeoutMs) {
+  return currentClock().poll(fds, count, timeoutMs);
+}
+
+uint32_t TimeSource::multimediaTime() { return currentClock().tickCount(); }
 
 LocalTime TimeSource::localTime() {
   timespec ts{};
@@ -27,8 +31,8 @@ LocalTime TimeSource::localTime() {
 }
 
 TimeSource& systemTimeSource() {
-  static TimeSource source;
-  return source;
+  static TimeSource* source = new TimeSource;  // never destroyed, like the system clock
+  return *source;
 }
 
 }  // namespace tavolen::platform

@@ -1,9 +1,11 @@
 #pragma once
-// The clocks the recorder reads: the millisecond tick, the multimedia time and
-// the local calendar time. Recording code takes a TimeSource& so that tests can
-// drive the clock instead of sleeping.
+// The clocks the recorder reads: the millisecond tick (and the waits on it),
+// the multimedia time and the local calendar time. Recording code takes a
+// TimeSource& so that tests can drive the clock instead of sleeping.
 
 #include <cstdint>
+
+#include "platform/clock.h"
 
 namespace tavolen::platform {
 
@@ -17,11 +19,12 @@ struct LocalTime {
   int millisecond = 0;  // 0-999
 };
 
-class TimeSource {
+// The base reads the clock in use (clock.h) for the tick and its waits.
+class TimeSource : public Clock {
  public:
-  virtual ~TimeSource() = default;
   // 32-bit millisecond tick (wraps; compare by unsigned difference).
-  virtual uint32_t tickCount();
+  uint32_t tickCount() override;
+  int poll(pollfd* fds, int count, uint32_t timeoutMs) override;
   // 32-bit millisecond multimedia time (same properties, separate reading).
   virtual uint32_t multimediaTime();
   virtual LocalTime localTime();

@@ -1,9 +1,9 @@
 #pragma once
 // The video window: what a player draws into. A window handle handed to a
-// player (`setPlayWnd`) is the address of one of these objects; the registry
-// below turns the handle back into the object, or into nothing once the host
-// has destroyed the window, so that a stale handle behaves like a window that
-// is gone (invisible, every drawing call fails) instead of dangling.
+// player (`setPlayWnd`) is the address of one of these objects; the handle
+// table below turns the handle back into the object, or into nothing once the
+// host has destroyed the window, so that a stale handle behaves like a window
+// that is gone (invisible, every drawing call fails) instead of dangling.
 //
 // Pixels are 32 bits, 4 bytes each, in the order the renderer writes them
 // (byte 0 blue, byte 1 green, byte 2 red, byte 3 unused): the window shows them
@@ -100,6 +100,12 @@ class PictureSurface {
 
 enum class Mirror { None = 0, LeftRight = 1, UpDown = 2, Both = 3 };
 
+// The mirror a render effect or flip mode asks for: 1, 2, 3 as above, any
+// other value none.
+Mirror mirrorForEffect(int32_t effect);
+// Mirrors a 32-bit picture in place; its rows start at pixels + y × pitch.
+void mirrorPicture(uint8_t* pixels, ptrdiff_t pitch, int32_t width, int32_t height, Mirror mirror);
+
 // Where a window is and what it shows (a child reports its parent's full
 // screen state and screen).
 struct WindowState {
@@ -141,10 +147,10 @@ class VideoWindow {
   // window that is gone.
   virtual std::unique_ptr<PictureSurface> createSurface(int32_t width, int32_t height) = 0;
   // Copies src (surface pixels) scaled to dst (screen coordinates), clipped to
-  // the client area, nearest pixel, optionally mirrored. A src that is empty or
-  // not inside the surface fails; an empty dst draws nothing and succeeds.
+  // the client area, nearest pixel. A src that is empty or not inside the
+  // surface fails; an empty dst draws nothing and succeeds.
   virtual bool stretchCopy(const PictureSurface& surface, const WindowRect& src,
-                           const WindowRect& dst, Mirror mirror) = 0;
+                           const WindowRect& dst) = 0;
   // Copies a bitmap of exactly the client size (rows top to bottom, pitch in
   // bytes) into the client area. False when the size differs or the window is
   // gone.

@@ -49,18 +49,11 @@ void JpegSurface::drawPicture(const platform::JpegPicture& pic) {
 }
 
 void JpegSurface::drawText(const OsdItem& item, std::u32string_view text,
-                           const platform::WindowRect& rect, platform::TextAlign align) {
+                           const OsdPlacement& placement) {
   if (bitmap_ == nullptr || text.empty()) return;
   if (text_ == nullptr) text_ = platform::createTextDrawer();
   if (text_ == nullptr) return;
-  platform::TextFont font;
-  font.faceName.assign(item.faceName, strnlen(item.faceName, sizeof item.faceName));
-  font.height = item.fontHeight;
-  font.width = item.fontWidth;
-  text_->drawText(*bitmap_, font, text, rect, align, platform::TextColour{255, 255, 255});
-  const platform::WindowRect moved{rect.left + 1, rect.top + 1, rect.right + 1, rect.bottom + 1};
-  text_->drawText(*bitmap_, font, text, moved, align,
-                  platform::TextColour{item.red, item.green, item.blue});
+  drawOsdText(*text_, *bitmap_, osdItemFont(item), text, placement, {item.red, item.green, item.blue});
 }
 
 bool JpegSurface::show() {

@@ -13,6 +13,7 @@
 #include "platform/jpeg_codec.h"
 #include "platform/text_drawer.h"
 #include "platform/video_window.h"
+#include "render/osd_text.h"
 #include "tavolen/types.h"
 
 namespace tavolen {
@@ -32,10 +33,9 @@ class JpegSurface {
   int32_t width() const;
   int32_t height() const;
   void drawPicture(const platform::JpegPicture& pic);
-  // The text white in rect, then in the item's colour one pixel right and
-  // down, with the item's font (no size override).
-  void drawText(const OsdItem& item, std::u32string_view text, const platform::WindowRect& rect,
-                platform::TextAlign align);
+  // The item's text as the renderer draws it, with the item's own font (no
+  // size override).
+  void drawText(const OsdItem& item, std::u32string_view text, const OsdPlacement& placement);
   // Copies the bitmap into the window; false when the window took nothing.
   bool show();
 

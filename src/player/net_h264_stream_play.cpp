@@ -161,9 +161,12 @@ int32_t CNetH264StreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   if (h.frameType == FRAME_AUDIO_ADPCM || h.frameType == FRAME_AUDIO_ALAW) {
     if (isValidAudioBlock(h.frameType, h.payloadLength) && soundOn_.load()) {
       MediaFrame copy = copyFrame(frame, length);
-      std::lock_guard lock(audioLock_);
-      audioQueue_.push_back(std::move(copy));
+      {
+        std::lock_guard lock(audioLock_);
+        audioQueue_.push_back(std::move(copy));
+      }
       counters_.audioQueued.fetch_add(1);
+      audioWake_.signal();
     } else {
       counters_.droppedAudio.fetch_add(1);
     }
@@ -180,7 +183,7 @@ void CNetH264StreamPlay::queueVideo(const uint8_t* frame, int32_t length, uint8_
   std::deque<MediaFrame> discarded;
   {
     std::lock_guard lock(videoLock_);
-    const int n = static_cast<int>(videoQueue_.size());
+    const int32_t n = static_cast<int32_t>(videoQueue_.size());
     const bool key = type == FRAME_H264_KEY;
     if (!dropMode_) {
       if (n < kQueueLimit) {
@@ -267,7 +270,7 @@ void CNetH264StreamPlay::decodeLoop() {
         }
       }
     }
-    if (getListFrameNum() > kBacklogPauseFrames) platform::sleepMs(10);
+    if (getListFrameNum() > kBacklogPauseFrames) platform::sleepMs(kBacklogPauseMs, platform::systemClock());
   }
 }
 
@@ -311,7 +314,9 @@ void CNetH264StreamPlay::startAudioThread() {
 }
 
 void CNetH264StreamPlay::joinAudioThread() {
-  if (audioThread_.joinable()) audioThread_.join();
+  if (!audioThread_.joinable()) return;
+  audioWake_.signal();  // it looks at playing_ and soundOn_ again
+  audioThread_.join();
 }
 
 void CNetH264StreamPlay::audioLoop() {
@@ -326,7 +331,7 @@ void CNetH264StreamPlay::audioLoop() {
       }
     }
     if (block.bytes == nullptr) {
-      platform::sleepMs(1);
+      audioWake_.wait(platform::kWaitForever);
       continue;
     }
     if (block.type() == FRAME_AUDIO_ADPCM && block.payloadLength() == ADPCM_BLOCK_BYTES) {

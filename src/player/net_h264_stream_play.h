@@ -11,7 +11,8 @@
 // - the timer thread: onTick only (signals wake_);
 // - the decode thread: takes frames under videoLock_, decodes without a lock,
 //   copies, renders and presents under renderLock_;
-// - the audio thread: takes blocks under audioLock_ and queues PCM to waveOut_.
+// - the audio thread: takes blocks under audioLock_, waits on audioWake_ while
+//   there are none, and queues PCM to waveOut_.
 
 #include <atomic>
 #include <cstdint>
@@ -36,14 +37,14 @@ class CNetH264StreamPlay : public CNetStreamPlay {
  public:
   // Queue limits: beyond kQueueLimit drop mode starts; in drop mode only a key
   // frame is taken, and only below kDropModeLimit.
-  static constexpr int kQueueLimit = 10;
-  static constexpr int kDropModeLimit = 20;
-  // Largest picture kept (its planar bytes): 2560 x 2048 at 4:2:0, with room
-  // to spare.
-  static constexpr size_t kPictureBufferBytes = 22118400;
-  // With this many frames still queued after a picture, the decode thread
-  // pauses before waiting again.
-  static constexpr int kBacklogPauseFrames = 5;
+  static constexpr int32_t kQueueLimit = 10;
+  static constexpr int32_t kDropModeLimit = 20;
+  // The picture buffer holds the largest picture the renderer takes.
+  static constexpr size_t kPictureBufferBytes = kMaxPictureBytes;
+  // With more than this many frames still queued after a picture, the decode
+  // thread pauses (in real time, whatever the clock) before waiting again.
+  static constexpr int32_t kBacklogPauseFrames = 5;
+  static constexpr uint32_t kBacklogPauseMs = 10;
 
   CNetH264StreamPlay();
   ~CNetH264StreamPlay() override;
@@ -98,6 +99,9 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   std::deque<MediaFrame> audioQueue_;
   std::atomic<int32_t> soundOn_{0};
   std::thread audioThread_;
+  // Signalled when a block is queued and when the thread should look at
+  // playing_ and soundOn_ again.
+  platform::Event audioWake_{platform::Event::Reset::Auto};
   AdpcmState playbackAdpcm_;
   CWaveOut waveOut_;
 
@@ -110,7 +114,7 @@ class CNetH264StreamPlay : public CNetStreamPlay {
   std::mutex renderLock_;
   CDDrawRenderer renderer_;
 
-  RecordHook record_{0};
+  RecordHook record_{CAviRecorder::kCodecH264};
   PlayerCounterSet counters_;
 };
 

@@ -2,44 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/thread.h"
 #include "render/osd_text.h"
 
 namespace tavolen {
-
-TextBand jpegTextBand(int32_t position, int32_t w, int32_t h, const OsdRect& r) {
-  switch (position) {
-    case 10: return {5, 5, w - 5, 29, 0};
-    case 11: return {5, 5, w - 5, 29, 2};
-    case 12: return {5, h - 29, w - 5, h - 5, 0};
-    case 13: return {5, h - 29, w - 5, h - 5, 2};
-    case 14: return {5, h / 2 - 12, w - 5, h / 2 + 12, 1};
-    default: return {r.left, r.top, r.right, r.bottom, 0};
-  }
-}
-
-std::string osdTimeText(const char* prefix, uint32_t timestamp, int8_t timeZone) {
-  const uint32_t t = timestamp - static_cast<uint32_t>(static_cast<int32_t>(timeZone) * 3600);
-  const time_t seconds = static_cast<time_t>(t);
-  tm parts{};
-  gmtime_r(&seconds, &parts);
-  char buf[256];
-  std::snprintf(buf, sizeof buf, "%.127s%04d-%02d-%02d %02d:%02d:%02d", prefix,
-                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                parts.tm_min, parts.tm_sec);
-  return buf;
-}
-
-namespace {
-
-// The item's text field, bounded by its width even without a terminator.
-std::string itemText(const OsdItem& item) {
-  return std::string(item.text, strnlen(item.text, sizeof item.text));
-}
-
-}  // namespace
 
 CNetJpegStreamPlay::CNetJpegStreamPlay() = default;
 
@@ -134,7 +101,7 @@ int32_t CNetJpegStreamPlay::inputNetFrame(const uint8_t* frame, int32_t length) 
   MediaFrame copy = copyFrame(frame, length);
   std::deque<MediaFrame> discarded;
   std::lock_guard lock(queueLock_);
-  const int n = static_cast<int>(queue_.size());
+  const int32_t n = static_cast<int32_t>(queue_.size());
   if (n >= kDropAt) {
     counters_.droppedOverflow.fetch_add(1);
     return 1;
@@ -204,16 +171,8 @@ void CNetJpegStreamPlay::displayLoop() {
 }
 
 void CNetJpegStreamPlay::applyFlip(platform::JpegPicture& pic) const {
-  const int32_t mode = flipMode_.load();
-  if (mode < 1 || mode > 3 || pic.width == 0) return;
-  uint32_t* px = reinterpret_cast<uint32_t*>(pic.pixels.data());
-  const int w = pic.width, h = pic.height;
-  if (mode & 1)
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w / 2; ++x) std::swap(px[y * w + x], px[y * w + (w - 1 - x)]);
-  if (mode & 2)
-    for (int y = 0; y < h / 2; ++y)
-      std::swap_ranges(px + y * w, px + (y + 1) * w, px + (h - 1 - y) * w);
+  platform::mirrorPicture(pic.pixels.data(), static_cast<ptrdiff_t>(pic.width) * 4, pic.width,
+                          pic.height, platform::mirrorForEffect(flipMode_.load()));
 }
 
 void CNetJpegStreamPlay::drawPicture(const platform::JpegPicture& pic, const FrameHeader& header,
@@ -228,24 +187,20 @@ void CNetJpegStreamPlay::drawPicture(const platform::JpegPicture& pic, const Fra
     std::lock_guard lock(slotsLock_);
     slots = slots_;
   }
-  for (int i = 0; i < 16; ++i) {
+  const std::string timeText =
+      osdTimeText(header.timestamp, header.timeZone, OsdTimeRange::Unsigned32);
+  for (int i = 0; i < OSD_SLOT_COUNT; ++i) {
     if (!slots.enabled[i]) continue;
     const OsdItem& item = slots.items[i];
-    std::string text;
-    if (item.kind == 1) {
-      if (!refreshing)
-        cachedTimeText_ = osdTimeText(itemText(item).c_str(), header.timestamp, header.timeZone);
+    std::u32string text;
+    if (item.kind == OsdKindTimeStamp) {
+      if (!refreshing) cachedTimeText_ = osdItemText(item, timeText);
       text = cachedTimeText_;
     } else {
-      text = itemText(item);
+      text = osdItemText(item, {});
     }
     if (!drawing) continue;
-    const TextBand band = jpegTextBand(item.position, W, H, item.rect);
-    const platform::TextAlign align = band.format == 2   ? platform::TextAlign::Right
-                                      : band.format == 1 ? platform::TextAlign::Centre
-                                                         : platform::TextAlign::Left;
-    surface_.drawText(item, decodeUtf8(text.data(), text.size()),
-                      platform::WindowRect{band.left, band.top, band.right, band.bottom}, align);
+    surface_.drawText(item, text, osdPlacement(item.position, item.rect, W, H, kJpegOsdBandHeight));
   }
   if (drawing && surface_.show()) counters_.picturesPresented.fetch_add(1);
 }
@@ -284,7 +239,7 @@ int32_t CNetJpegStreamPlay::closeSound() {
 }
 
 int32_t CNetJpegStreamPlay::setOsdString(int32_t index, const OsdItem* item) {
-  if (index < 0 || index > 15 || item == nullptr) return 0;
+  if (index < 0 || index >= OSD_SLOT_COUNT || item == nullptr) return 0;
   std::lock_guard lock(slotsLock_);
   std::memcpy(&slots_.items[index], item, sizeof(OsdItem));
   slots_.enabled[index] = true;
@@ -292,7 +247,7 @@ int32_t CNetJpegStreamPlay::setOsdString(int32_t index, const OsdItem* item) {
 }
 
 int32_t CNetJpegStreamPlay::removeOsdstring(int32_t index) {
-  if (index < 0 || index > 15) return 0;
+  if (index < 0 || index >= OSD_SLOT_COUNT) return 0;
   std::lock_guard lock(slotsLock_);
   std::memset(&slots_.items[index], 0, sizeof(OsdItem));
   slots_.enabled[index] = false;

@@ -35,25 +35,12 @@
 
 namespace tavolen {
 
-// Where a JPEG player draws one text item in a W x H client area, and how it
-// aligns it there (0 left, 1 centre, 2 right).
-struct TextBand {
-  int32_t left, top, right, bottom;
-  int32_t format;
-};
-TextBand jpegTextBand(int32_t position, int32_t clientWidth, int32_t clientHeight,
-                      const OsdRect& freeRect);
-
-// "prefix" + YYYY-MM-DD hh:mm:ss of t = timestamp - timeZone * 3600, taken as
-// an unsigned 32-bit count of seconds and broken down as UTC.
-std::string osdTimeText(const char* prefix, uint32_t timestamp, int8_t timeZone);
-
 class CNetJpegStreamPlay : public CNetStreamPlay {
  public:
   // More than kFlushAbove queued: the queue is emptied before the new picture
   // goes in; at kDropAt or more the picture is dropped.
-  static constexpr int kFlushAbove = 10;
-  static constexpr int kDropAt = 20;
+  static constexpr int32_t kFlushAbove = 10;
+  static constexpr int32_t kDropAt = 20;
   static constexpr uint32_t kSnapshotWaitMs = 200;
 
   CNetJpegStreamPlay();
@@ -78,8 +65,8 @@ class CNetJpegStreamPlay : public CNetStreamPlay {
 
  private:
   struct Slots {
-    std::array<OsdItem, 16> items;
-    std::array<bool, 16> enabled;
+    std::array<OsdItem, OSD_SLOT_COUNT> items;
+    std::array<bool, OSD_SLOT_COUNT> enabled;
   };
 
   static void onTick(void* self);
@@ -87,7 +74,7 @@ class CNetJpegStreamPlay : public CNetStreamPlay {
   bool takeJpeg(MediaFrame& out);
   void applyFlip(platform::JpegPicture& pic) const;
   // Draws pic over the window's client area with the text items; time-stamp
-  // items use the frame's time, or the cached text when refreshing.
+  // items show the frame's time, or the cached text when refreshing.
   void drawPicture(const platform::JpegPicture& pic, const FrameHeader& header, bool refreshing);
 
   std::mutex control_;
@@ -102,7 +89,7 @@ class CNetJpegStreamPlay : public CNetStreamPlay {
 
   std::mutex drawLock_;
   std::vector<uint8_t> lastFrame_;  // whole frame; empty: none taken since start
-  std::string cachedTimeText_;
+  std::u32string cachedTimeText_;  // the last time stamp drawn, prefix and all
   JpegSurface surface_;
   platform::JpegCodec displayCodec_;
   platform::JpegCodec refreshCodec_;
@@ -122,7 +109,7 @@ class CNetJpegStreamPlay : public CNetStreamPlay {
   std::atomic<int32_t> soundOn_{0};
   CWaveOut waveOut_;
 
-  RecordHook record_{1};
+  RecordHook record_{CAviRecorder::kCodecJpeg};
   PlayerCounterSet counters_;
 };
 

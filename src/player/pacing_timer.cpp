@@ -60,9 +60,9 @@ class TimerService {
     for (Entry& e : entries_) fire(*e.timer);
   }
 
-  int running() {
+  int32_t running() {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(entries_.size());
+    return static_cast<int32_t>(entries_.size());
   }
 
  private:
@@ -138,6 +138,6 @@ void startPacingTimer(PacingTimer& timer, void* owner, void (*tick)(void*)) {
 void stopPacingTimer(PacingTimer& timer) { TimerService::instance().stop(timer); }
 void holdPacingTimers(bool held) { TimerService::instance().hold(held); }
 void firePacingTimersNow() { TimerService::instance().fireNow(); }
-int runningPacingTimers() { return TimerService::instance().running(); }
+int32_t runningPacingTimers() { return TimerService::instance().running(); }
 
 }  // namespace tavolen

@@ -34,6 +34,6 @@ void stopPacingTimer(PacingTimer& timer);
 void holdPacingTimers(bool held);
 void firePacingTimersNow();
 // Number of timers currently running in the process.
-int runningPacingTimers();
+int32_t runningPacingTimers();
 
 }  // namespace tavolen

@@ -36,7 +36,7 @@ void RecordHook::onFrame(const uint8_t* frame, int32_t width, int32_t height) {
   std::lock_guard lock(lock_);
   if (!recording_.load()) return;
   int32_t written = 1;
-  const bool video = codecKind_ == 0
+  const bool video = codecKind_ == CAviRecorder::kCodecH264
                          ? (h.frameType == FRAME_H264_KEY || h.frameType == FRAME_H264_DELTA)
                          : h.frameType == FRAME_JPEG;
   if (video) {

@@ -18,7 +18,8 @@ namespace tavolen {
 
 class RecordHook {
  public:
-  // codecKind: 0 H.264 (key and delta frames are video), 1 JPEG.
+  // codecKind: CAviRecorder::kCodecH264 (key and delta frames are video) or
+  // CAviRecorder::kCodecJpeg.
   explicit RecordHook(int32_t codecKind);
   RecordHook(const RecordHook&) = delete;
   RecordHook& operator=(const RecordHook&) = delete;

@@ -10,7 +10,7 @@ int32_t CWaveOut::openOutput() {
   if (device_) return 1;
   auto device = platform::openWaveOut([this](platform::WaveBuffer* b) { onBufferDone(b); });
   if (!device) return 0;
-  for (int i = 0; i < kBufferCount; ++i) {
+  for (int32_t i = 0; i < kBufferCount; ++i) {
     data_[i] = std::make_unique<uint8_t[]>(kBufferBytes);  // zeroed: silence
     buffers_[i] = platform::WaveBuffer{data_[i].get(), static_cast<uint32_t>(kBufferBytes), 0,
                                        static_cast<uintptr_t>(i)};
@@ -20,7 +20,7 @@ int32_t CWaveOut::openOutput() {
   // as soon as its bytes are in the device's own ring, which can be before the
   // fifth one is written, and a buffer ignored then would drop out of the ring.
   running_ = 1;
-  for (int i = 0; i < kBufferCount; ++i) {
+  for (int32_t i = 0; i < kBufferCount; ++i) {
     if (!device_->write(&buffers_[i])) {
       running_ = 0;
       device_->reset();

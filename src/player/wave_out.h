@@ -22,7 +22,7 @@ namespace tavolen {
 
 class CWaveOut {
  public:
-  static constexpr int kBufferCount = 5;
+  static constexpr int32_t kBufferCount = 5;
   static constexpr int32_t kBufferBytes = 2048;
   // About 8 s of sound. A camera that sends faster than we play would
   // otherwise grow the delay and the memory without end; past this the oldest

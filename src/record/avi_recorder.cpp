@@ -102,6 +102,7 @@ int32_t CAviRecorder::startRecord(const RecordStartParams& params, int32_t width
   framesWritten_ = 0;
   coverMode_ = params_.cover != 0;
   stopStorage_.store(0);
+  storageWake_.reset();
   storageThread_ = platform::startThread([this] { storageThreadMain(*this); });
   return 1;
 }
@@ -118,6 +119,7 @@ void CAviRecorder::stopRecordLocked() {
   fileStartTick_ = 0;
   bytesWritten_ = 0;
   stopStorage_.store(1);
+  storageWake_.signal();
   if (storageThread_.joinable()) storageThread_.join();
   if (!fileName_.empty()) {
     unmarkFileInUse(fileName_);

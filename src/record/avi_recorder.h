@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/disk.h"
+#include "platform/event.h"
 #include "platform/time_source.h"
 #include "record/avi_writer.h"
 #include "tavolen/types.h"
@@ -98,6 +99,7 @@ class CAviRecorder {
   RecordStartParams params_{};
   std::thread storageThread_;
   std::atomic<int32_t> stopStorage_{0};  // shared with the storage thread
+  platform::Event storageWake_{platform::Event::Reset::Manual};  // signalled with stopStorage_
   // recordPath, diskRoot, coverMode and reservedMB are read by the storage
   // thread and change only while it is not running.
   std::string recordPath_;

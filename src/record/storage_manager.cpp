@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "platform/tick.h"
 #include "record/avi_recorder.h"
 
 namespace tavolen {
@@ -17,7 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint32_t kMeasureIntervalMs = 5000;
-constexpr uint32_t kStopCheckMs = 10;
 // Folders nested deeper than this below a day folder are left alone, which
 // bounds the recursion and the folders held open at once.
 constexpr int kMaxTreeDepth = 32;
@@ -98,12 +96,7 @@ void storageThreadMain(CAviRecorder& r) {
   for (;;) {
     r.measureFreeSpace();
     if (r.freeMB_.load() < r.reservedMB_ && r.coverMode_) deleteOldestDayFolder(r.recordPath_, r.disk_);
-    const uint32_t start = r.time_.tickCount();
-    while (r.time_.tickCount() - start < kMeasureIntervalMs) {
-      platform::sleepMs(kStopCheckMs);
-      if (r.stopStorage_.load()) return;
-    }
-    if (r.stopStorage_.load()) return;
+    if (r.storageWake_.wait(kMeasureIntervalMs, r.time_) || r.stopStorage_.load()) return;
   }
 }
 

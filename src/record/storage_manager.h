@@ -16,8 +16,9 @@ namespace tavolen {
 
 class CAviRecorder;
 
-// Thread body started by startRecord: measures the free space every 5 s
-// (checking the stop flag every 10 ms meanwhile) and cleans in cover mode.
+// Thread body started by startRecord: measures the free space every 5 s of
+// the recorder's clock (a stop ends the wait at once) and cleans in cover
+// mode.
 void storageThreadMain(CAviRecorder& recorder);
 
 // One cleaning pass over <recordPath>/RecordFiles: deletes the oldest day

@@ -37,19 +37,6 @@ void bmpHeader(uint8_t (&h)[kBmpHeaderBytes], int32_t w, int32_t ht) {
   putLe32(h + 34, image);
 }
 
-void mirrorInPlace(platform::PictureSurface& s, int32_t effect) {
-  const int32_t w = s.width(), h = s.height();
-  if (effect == 1 || effect == 3)
-    for (int32_t y = 0; y < h; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(s.row(y));
-      std::reverse(row, row + w);
-    }
-  if (effect == 2 || effect == 3)
-    for (int32_t y = 0; y < h / 2; ++y)
-      std::swap_ranges(reinterpret_cast<uint32_t*>(s.row(y)), reinterpret_cast<uint32_t*>(s.row(y)) + w,
-                       reinterpret_cast<uint32_t*>(s.row(h - 1 - y)));
-}
-
 // drawDirect's writer: the pending picture converted into the window's pixels.
 void writePicture(void* picture, uint8_t* pixels, ptrdiff_t pitch) {
   convertPicture(*static_cast<const PlanarPicture*>(picture), pixels, pitch);
@@ -226,7 +213,8 @@ void CDDrawRenderer::present() {
     }
   }
 
-  const bool mirrored = effect >= 1 && effect <= 3;
+  const platform::Mirror mirror = platform::mirrorForEffect(effect);
+  const bool mirrored = mirror != platform::Mirror::None;
   const bool anyText = std::any_of(std::begin(enabled), std::end(enabled), [](bool b) { return b; });
   bool snapshotWanted;
   {
@@ -261,7 +249,7 @@ void CDDrawRenderer::present() {
     if (captureRequested_) writeSnapshotLocked();
   }
 
-  if (mirrored) mirrorInPlace(*surface_, effect);
+  if (mirrored) platform::mirrorPicture(surface_->pixels(), surface_->pitch(), picW, picH, mirror);
 
   if (anyText) {
     if (!text_) text_ = platform::createTextDrawer();
@@ -271,7 +259,7 @@ void CDDrawRenderer::present() {
     }
   }
 
-  if (!window_->stretchCopy(*surface_, src, dst, platform::Mirror::None)) reset();
+  if (!window_->stretchCopy(*surface_, src, dst)) reset();
 }
 
 int32_t CDDrawRenderer::setOsdString(int32_t index, const OsdItem* item) {

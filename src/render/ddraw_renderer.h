@@ -40,8 +40,9 @@
 
 namespace tavolen {
 
-// The largest picture renderPicture accepts, in bytes of its planar buffer:
-// the size of the player's picture buffers.
+// The largest picture renderPicture accepts, in bytes of its planar buffer
+// (2560 x 2048 at 4:2:0, with room to spare); the H.264 player's picture
+// buffer is this size.
 inline constexpr size_t kMaxPictureBytes = 22118400;
 inline constexpr uint32_t kCaptureWaitMs = 200;
 inline constexpr size_t kBmpHeaderBytes = 54;

@@ -51,11 +51,15 @@ void civilFromDays(int64_t z, int64_t& year, int& month, int& day) {
 }
 }  // namespace
 
-std::string osdTimeStamp(std::string_view prefix, int64_t picTime, int8_t zoneHours) {
+std::string osdTimeText(int64_t picTime, int8_t zoneHours, OsdTimeRange range) {
   int64_t t;
-  if (__builtin_sub_overflow(picTime, static_cast<int64_t>(zoneHours) * 3600, &t))
-    t = picTime < 0 ? -1 : INT64_MAX;
-  if (t < 0) t = 0;
+  if (range == OsdTimeRange::Unsigned32) {
+    t = static_cast<uint32_t>(static_cast<uint64_t>(picTime) - static_cast<uint64_t>(zoneHours * 3600));
+  } else {
+    if (__builtin_sub_overflow(picTime, static_cast<int64_t>(zoneHours) * 3600, &t))
+      t = picTime < 0 ? -1 : INT64_MAX;
+    if (t < 0) t = 0;
+  }
   int64_t year;
   int month, day;
   civilFromDays(t / 86400, year, month, day);
@@ -64,68 +68,90 @@ std::string osdTimeStamp(std::string_view prefix, int64_t picTime, int8_t zoneHo
   std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(year), month,
                 day, static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
                 static_cast<int>(secs % 60));
-  return std::string(prefix) + buf;
+  return buf;
+}
+
+std::u32string osdItemText(const OsdItem& item, std::string_view timeText) {
+  std::u32string text = decodeUtf8(item.text, sizeof item.text);
+  if (item.kind != OsdKindTimeStamp) return text;
+  for (char c : timeText) text.push_back(static_cast<unsigned char>(c));
+  if (text.size() > kMaxOsdChars) text.resize(kMaxOsdChars);
+  return text;
+}
+
+platform::TextFont osdItemFont(const OsdItem& item) {
+  platform::TextFont font;
+  font.faceName.assign(item.faceName, strnlen(item.faceName, sizeof item.faceName));
+  font.height = item.fontHeight;
+  font.width = item.fontWidth;
+  return font;
 }
 
 platform::TextFont osdFont(const OsdItem& item, int32_t picWidth, int32_t destinationWidth) {
-  platform::TextFont font;
-  font.faceName.assign(item.faceName, strnlen(item.faceName, sizeof item.faceName));
+  platform::TextFont font = osdItemFont(item);
   if (picWidth > kOsdWidePicture && destinationWidth < kOsdNarrowDestination) {
     font.height = kOsdNarrowFontHeight;
     font.width = kOsdNarrowFontWidth;
-  } else {
-    font.height = item.fontHeight;
-    font.width = item.fontWidth;
   }
   return font;
 }
 
-OsdPlacement osdPlacement(int32_t position, const OsdRect& r, int32_t w, int32_t h) {
-  using platform::TextAlign;
-  switch (position) {
-    case OsdTopLeft: return {{5, 5, w - 5, 39}, TextAlign::Left};
-    case OsdTopRight: return {{5, 5, w - 5, 39}, TextAlign::Right};
-    case OsdBottomLeft: return {{5, h - 39, w - 5, h - 5}, TextAlign::Left};
-    case OsdBottomRight: return {{5, h - 39, w - 5, h - 5}, TextAlign::Right};
-    case OsdCentre: return {{5, h / 2 - 17, w - 5, h / 2 + 17}, TextAlign::Centre};
-    default: {
-      // Bounded so that the shifted copy's one pixel cannot overflow.
-      auto bound = [](int32_t v) { return std::clamp(v, -kMaxOsdCoordinate, kMaxOsdCoordinate); };
-      return {{bound(r.left), bound(r.top), bound(r.right), bound(r.bottom)}, TextAlign::Left};
-    }
+namespace {
+
+enum class Band { Top, Bottom, Middle };
+
+struct FixedPosition {
+  int32_t position;
+  Band band;
+  platform::TextAlign align;
+};
+
+constexpr FixedPosition kFixedPositions[] = {
+    {OsdTopLeft, Band::Top, platform::TextAlign::Left},
+    {OsdTopRight, Band::Top, platform::TextAlign::Right},
+    {OsdBottomLeft, Band::Bottom, platform::TextAlign::Left},
+    {OsdBottomRight, Band::Bottom, platform::TextAlign::Right},
+    {OsdCentre, Band::Middle, platform::TextAlign::Centre},
+};
+
+constexpr int32_t kOsdInset = 5;
+
+}  // namespace
+
+OsdPlacement osdPlacement(int32_t position, const OsdRect& r, int32_t w, int32_t h,
+                          int32_t bandHeight) {
+  for (const FixedPosition& f : kFixedPositions) {
+    if (f.position != position) continue;
+    int32_t top = kOsdInset;
+    if (f.band == Band::Bottom) top = h - kOsdInset - bandHeight;
+    if (f.band == Band::Middle) top = h / 2 - bandHeight / 2;
+    return {{kOsdInset, top, w - kOsdInset, top + bandHeight}, f.align};
   }
+  // Bounded so that the shifted copy's one pixel cannot overflow.
+  auto bound = [](int32_t v) { return std::clamp(v, -kMaxOsdCoordinate, kMaxOsdCoordinate); };
+  return {{bound(r.left), bound(r.top), bound(r.right), bound(r.bottom)}, platform::TextAlign::Left};
 }
 
 void drawOsdText(platform::TextDrawer& drawer, platform::PictureSurface& surface,
-                 const platform::TextFont& font, int32_t position, std::u32string_view text,
-                 platform::TextColour colour, const platform::WindowRect& source,
-                 const OsdRect& itemRect) {
-  const OsdPlacement p = osdPlacement(position, itemRect, source.width(), source.height());
-  drawer.drawText(surface, font, text, p.rect, p.align, {255, 255, 255});
-  const platform::WindowRect shifted{p.rect.left + 1, p.rect.top + 1, p.rect.right + 1,
-                                     p.rect.bottom + 1};
-  drawer.drawText(surface, font, text, shifted, p.align, colour);
+                 const platform::TextFont& font, std::u32string_view text,
+                 const OsdPlacement& placement, platform::TextColour colour) {
+  const platform::WindowRect& r = placement.rect;
+  drawer.drawText(surface, font, text, r, placement.align, {255, 255, 255});
+  const platform::WindowRect shifted{r.left + 1, r.top + 1, r.right + 1, r.bottom + 1};
+  drawer.drawText(surface, font, text, shifted, placement.align, colour);
 }
 
 void drawOsdItems(platform::TextDrawer& drawer, platform::PictureSurface& surface,
                   const OsdItem (&items)[OSD_SLOT_COUNT], const bool (&enabled)[OSD_SLOT_COUNT],
                   const OsdFrame& frame) {
+  const std::string timeText = osdTimeText(frame.picTime, frame.zoneHours, OsdTimeRange::ClampAtEpoch);
   for (int i = 0; i < OSD_SLOT_COUNT; ++i) {
     if (!enabled[i]) continue;
     const OsdItem& item = items[i];
-    const platform::TextFont font = osdFont(item, frame.picWidth, frame.destination.width());
-    std::u32string text;
-    if (item.kind == OsdKindTimeStamp) {
-      const std::u32string prefix = decodeUtf8(item.text, sizeof item.text);
-      std::string stamp = osdTimeStamp("", frame.picTime, frame.zoneHours);
-      text = prefix;
-      for (char c : stamp) text.push_back(static_cast<unsigned char>(c));
-      if (text.size() > kMaxOsdChars) text.resize(kMaxOsdChars);
-    } else {
-      text = decodeUtf8(item.text, sizeof item.text);
-    }
-    drawOsdText(drawer, surface, font, item.position, text, {item.red, item.green, item.blue},
-                frame.source, item.rect);
+    const OsdPlacement placement = osdPlacement(item.position, item.rect, frame.source.width(),
+                                                frame.source.height(), kOsdBandHeight);
+    drawOsdText(drawer, surface, osdFont(item, frame.picWidth, frame.destination.width()),
+                osdItemText(item, timeText), placement, {item.red, item.green, item.blue});
   }
 }
 

@@ -32,26 +32,46 @@ inline constexpr int32_t kMaxOsdCoordinate = 1 << 24;
 // become U+FFFD; at most kMaxOsdChars characters.
 std::u32string decodeUtf8(const char* bytes, size_t maxBytes);
 
-// "<prefix>YYYY-MM-DD hh:mm:ss" of picTime - zoneHours × 3600 as UTC; a
-// negative time shows 1970-01-01 00:00:00.
-std::string osdTimeStamp(std::string_view prefix, int64_t picTime, int8_t zoneHours);
+// What a time stamp shows for a time that no calendar date of 1970 onwards
+// can show: the renderer clamps it to 1970-01-01 00:00:00; the JPEG player
+// takes the seconds as an unsigned 32-bit count, so they wrap.
+enum class OsdTimeRange { ClampAtEpoch, Unsigned32 };
 
+// "YYYY-MM-DD hh:mm:ss" of picTime - zoneHours × 3600 seconds since 1970,
+// broken down as UTC.
+std::string osdTimeText(int64_t picTime, int8_t zoneHours, OsdTimeRange range);
+
+// The characters an item shows: a time stamp's text is its prefix followed by
+// timeText; any other kind shows its text. At most kMaxOsdChars.
+std::u32string osdItemText(const OsdItem& item, std::string_view timeText);
+
+// The item's face and its own size.
+platform::TextFont osdItemFont(const OsdItem& item);
+// The renderer's font: the item's, or the fixed size for a wide picture shown
+// in a narrow destination.
 platform::TextFont osdFont(const OsdItem& item, int32_t picWidth, int32_t destinationWidth);
+
+// Height of the bands the fixed positions lay text out in: the renderer's
+// (picture pixels) and the JPEG player's (window client pixels).
+inline constexpr int32_t kOsdBandHeight = 34;
+inline constexpr int32_t kJpegOsdBandHeight = 24;
 
 struct OsdPlacement {
   platform::WindowRect rect;
   platform::TextAlign align;
 };
-// The base rectangle and alignment for a position inside a W × H shown area.
-OsdPlacement osdPlacement(int32_t position, const OsdRect& itemRect, int32_t shownWidth,
-                          int32_t shownHeight);
+// The base rectangle and alignment for a position inside a W × H area: the
+// five fixed positions are bands of bandHeight pixels 5 pixels in from the
+// edges (the centre band around H / 2); any other position is the item's own
+// rectangle, bounded to ±kMaxOsdCoordinate.
+OsdPlacement osdPlacement(int32_t position, const OsdRect& itemRect, int32_t width, int32_t height,
+                          int32_t bandHeight);
 
-// Draws one text: white in the base rectangle, then in the item's colour one
+// Draws one text: white in the placement's rectangle, then in colour one
 // pixel right and down.
 void drawOsdText(platform::TextDrawer& drawer, platform::PictureSurface& surface,
-                 const platform::TextFont& font, int32_t position, std::u32string_view text,
-                 platform::TextColour colour, const platform::WindowRect& source,
-                 const OsdRect& itemRect);
+                 const platform::TextFont& font, std::u32string_view text,
+                 const OsdPlacement& placement, platform::TextColour colour);
 
 struct OsdFrame {
   int64_t picTime;

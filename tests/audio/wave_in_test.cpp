@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "media/adpcm_codec.h"
 #include "sound_rig.h"
+#include "support/manual_clock.h"
 #include "tavolen/player.h"
 
 namespace tavolen {
@@ -150,8 +152,8 @@ TEST_F(WaveInRig, NullCallbackOpensNothing) {
 }
 
 // A callback that does not return in time: stop gives up on the thread after
-// about half a second instead of hanging or killing it, and the thread leaves
-// the device and buffers alone when the callback finally returns.
+// half a second of its clock instead of hanging or killing it, and the thread
+// leaves the device and buffers alone when the callback finally returns.
 TEST_F(WaveInRig, StuckCallbackIsAbandonedNotKilled) {
   struct Stuck {
     std::atomic<bool> entered{false};
@@ -166,20 +168,21 @@ TEST_F(WaveInRig, StuckCallbackIsAbandonedNotKilled) {
     }
   } stuck;
   test::MicFeeder feeder(test::glidingTone(40 * kBlockSamples, 13));
+  test::ManualClock clock;
   auto talk = std::make_unique<CWaveIn>();
   ASSERT_EQ(talk->startDualTalk(&Stuck::onTalk, &stuck), 1);
   ASSERT_TRUE(test::eventually([&] { return stuck.entered.load(); }, 5000));
 
-  const auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(talk->stopDualTalk(), 1);
-  const auto took = std::chrono::steady_clock::now() - before;
-  EXPECT_GE(took, std::chrono::milliseconds(400));
-  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  // One sleeper: the stop's wait for the capture thread.
+  EXPECT_EQ(clock.callThroughLimit(CWaveIn::kThreadStopWaitMs, 1, [&] { return talk->stopDualTalk(); }), 1);
   EXPECT_FALSE(talk->threadRunning());
   EXPECT_TRUE(test::eventually([] { return test::sourceOutputCount() == 0; }));
 
-  // While the old thread is still stuck, a new start cannot take the buffers.
-  EXPECT_EQ(talk->startDualTalk(&Stuck::onTalk, &stuck), 0);
+  // While the old thread is still stuck, a new start cannot take the buffers:
+  // it gives the old thread its half second, then fails.
+  EXPECT_EQ(clock.callThroughLimit(CWaveIn::kThreadStopWaitMs, 1,
+                                   [&] { return talk->startDualTalk(&Stuck::onTalk, &stuck); }),
+            0);
 
   stuck.release = true;
   talk.reset();  // waits for the abandoned thread

@@ -18,6 +18,7 @@
 
 #include "cli_fixture.h"
 #include "media/adpcm_codec.h"
+#include "support/wait_until.h"
 #include "tavolen/types.h"
 #include "video_source.h"
 
@@ -272,12 +273,13 @@ TEST_F(MediaCli, CtrlCEndsARecordingWithTheFileReadable) {
   CliProcess p(CliRun{{"record", camera(), "--dir", scratch("rec")}});
   // Long enough that the file is kept (the recorder drops files under 32 KiB).
   std::vector<fs::path> files;
-  for (int i = 0; i < 500; ++i) {
-    files = aviFiles(scratch("rec"));
-    std::error_code ec;
-    if (files.size() == 1 && fs::file_size(files[0], ec) > 64 * 1024) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  waitUntil(
+      [&] {
+        files = aviFiles(scratch("rec"));
+        std::error_code ec;
+        return files.size() == 1 && fs::file_size(files[0], ec) > 64 * 1024;
+      },
+      10000);
   ASSERT_EQ(files.size(), 1u);
   p.signal(SIGINT);
   const CliResult r = p.wait();

@@ -12,6 +12,7 @@
 #include "link/net_device.h"
 #include "link/netns_lab.h"
 #include "view_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -163,8 +164,7 @@ TEST_F(ViewFixture, SnapshotNameAndTheCaptionSentAgain) {
   EXPECT_EQ(calls[2].op, "capturePicture");
   const std::string name = folder + "/127_0_0_1-20240305_140709_42.bmp";
   EXPECT_EQ(calls[2].text, name);
-  for (int i = 0; i < 500 && !fs::exists(name); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(fs::exists(name));
+  ASSERT_TRUE(tavolen::test::waitUntil([&] { return fs::exists(name); }, 10000));
   EXPECT_EQ(readText(name).substr(0, 2), "BM");
 
   // RemoveOsd: the next snapshot sends no caption.
@@ -199,7 +199,7 @@ TEST_F(ViewFixture, RecordingTreeWithTheLimitsOfTheProperties) {
       if (e.path().extension() == ".avi") most = std::max(most, e.file_size(ec));
     return most;
   };
-  for (int i = 0; i < 1500 && aviBytes() < 40000; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  tavolen::test::waitUntil([&] { return aviBytes() >= 40000; }, 15000);
   ASSERT_EQ(callI4(control, "StopRecord"), 0);
 
   const auto started = notes.calls("startlocalrecord");
@@ -223,13 +223,11 @@ TEST_F(ViewFixture, RecordingTreeWithTheLimitsOfTheProperties) {
 TEST_F(ViewFixture, AliasGoesToTheCamera) {
   ASSERT_EQ(play(), 0);
   EXPECT_EQ(callI4(control, "SetAlias", {text("Porch")}), 0);
-  bool seen = false;
-  for (int i = 0; i < 250 && !seen; ++i) {
+  EXPECT_TRUE(tavolen::test::waitUntil([&] {
     for (const std::string& r : camera->requests())
-      if (r.find("set_alias.cgi?") != std::string::npos && r.find("alias=Porch ") != std::string::npos) seen = true;
-    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(seen);
+      if (r.find("set_alias.cgi?") != std::string::npos && r.find("alias=Porch ") != std::string::npos) return true;
+    return false;
+  }));
 }
 
 TEST_F(ViewFixture, LongTextsAreCutAtCharacterBoundaries) {

@@ -13,6 +13,7 @@
 #include "control/camera_view.h"
 #include "link/lan_search.h"
 #include "view_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -108,8 +109,7 @@ TEST_F(Alarms, SensorCaptionsFireOnlyTheirEnd) {
     notes.clear();
     log.clear();
     camera->sendStatus(c.code);
-    for (int i = 0; i < 500 && notes.calls("setOsdString").empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    tavolen::test::waitUntil([&] { return !notes.calls("setOsdString").empty(); });
     const auto set = notes.calls("setOsdString");
     ASSERT_EQ(set.size(), 1u) << int(c.code);
     EXPECT_EQ(set[0].slot, 3);

@@ -11,6 +11,7 @@
 #include "control/camera_view.h"
 #include "platform/jpeg_codec.h"
 #include "view_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -166,13 +167,13 @@ TEST_F(SdPlayback, JpegRecordingShowsItsPicture) {
   ASSERT_EQ(playFile("green.rec", 3), 0);
   positions(frames.size());
   EXPECT_EQ(notes.kinds(), std::vector<int32_t>{PlayerKindJpeg});
-  bool green = false;
-  for (int i = 0; i < 500 && !green; ++i) {
-    const Pixels p = readPixels(window);
-    green = p.count(100, 80, 220, 160, [](uint32_t c) { return ((c >> 8) & 0xFF) > 150 && (c >> 16) < 60; }) > 5000;
-    if (!green) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(green);
+  EXPECT_TRUE(tavolen::test::waitUntil(
+      [&] {
+        const Pixels p = readPixels(window);
+        return p.count(100, 80, 220, 160, [](uint32_t c) { return ((c >> 8) & 0xFF) > 150 && (c >> 16) < 60; }) >
+               5000;
+      },
+      10000));
 }
 
 TEST_F(SdPlayback, StreamIdChoosesThePlayer) {
@@ -267,12 +268,11 @@ TEST_F(SdPlayback, PlaybackAndLiveViewExcludeEachOther) {
 
   // The alias goes to the camera on the playback link.
   EXPECT_EQ(callI4(control, "SetAlias", {text("Cellar")}), 0);
-  bool seen = false;
-  for (int i = 0; i < 250 && !seen; ++i) {
-    for (const std::string& r : camera->requests()) seen = seen || r.find("alias=Cellar ") != std::string::npos;
-    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(seen);
+  EXPECT_TRUE(tavolen::test::waitUntil([&] {
+    for (const std::string& r : camera->requests())
+      if (r.find("alias=Cellar ") != std::string::npos) return true;
+    return false;
+  }));
 
   // StopVideo ends a playback too; then a live view may start.
   EXPECT_EQ(callI4(control, "StopVideo"), 0);

@@ -9,6 +9,7 @@
 #include "control/settings_file.h"
 #include "control_support.h"
 #include "platform/folder_dialog.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -166,9 +167,7 @@ TEST(FolderDialog, CancelEndsAChooserThatNeverAnswers) {
   EnvOverride o(platform::kFolderDialogVariable, "touch '" + started + "'; sleep 600; echo /late");
   auto dialog = platform::createFolderDialog();
   auto answer = std::async(std::launch::async, [&] { return dialog->choose("Selection"); });
-  for (int i = 0; i < 1000 && !std::filesystem::exists(started); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(std::filesystem::exists(started));
+  ASSERT_TRUE(tavolen::test::waitUntil([&] { return std::filesystem::exists(started); }, 10000));
   dialog->cancel();
   EXPECT_EQ(answer.get(), std::nullopt);  // would hang for 600 s without the cancel
   EXPECT_EQ(dialog->choose("Selection"), std::nullopt);  // and stays cancelled

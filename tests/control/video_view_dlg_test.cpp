@@ -24,9 +24,9 @@ constexpr uint32_t kGrey = platform::windowPixel(172, 172, 172);
 constexpr uint32_t kYellow = platform::windowPixel(255, 255, 0);
 constexpr uint32_t kBlue = platform::windowPixel(0, 0, 255);
 
-using testing::Forwarder;
-using testing::Notice;
-using Owner = testing::RecordingOwner;
+using test::Forwarder;
+using test::Notice;
+using Owner = test::RecordingOwner;
 
 struct Picture {
   int32_t width = 0, height = 0;

@@ -10,7 +10,7 @@
 #include "control/video_view_dlg.h"
 #include "tavolen/player.h"
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 struct Notice {
   int32_t type, param;
@@ -40,4 +40,4 @@ class Forwarder : public platform::WindowObserver {
   control::CVideoViewDlg& dlg;
 };
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

@@ -19,8 +19,8 @@
 namespace tavolen::control {
 namespace {
 
-using testing::counters;
-using testing::len;
+using test::counters;
+using test::len;
 
 constexpr int kW = 320;
 constexpr int kH = 240;
@@ -30,14 +30,14 @@ constexpr uint32_t kRed = platform::windowPixel(255, 0, 0);
 // The first picture of a real stream, as the player's conversion shows it:
 // rows top to bottom, one pixel value each.
 struct Reference {
-  testing::H264Stream stream;
+  test::H264Stream stream;
   std::vector<uint32_t> picture;
   static const Reference& get() {
     static Reference r = [] {
       Reference x;
-      x.stream = testing::encodeTestStream(kW, kH, 1, 1);
-      const auto yuv = testing::referenceDecode(x.stream.units, kW, kH);
-      const auto bmp = testing::expectedBmp(yuv.at(0), kW, kH);
+      x.stream = test::encodeTestStream(kW, kH, 1, 1);
+      const auto yuv = test::referenceDecode(x.stream.units, kW, kH);
+      const auto bmp = test::expectedBmp(yuv.at(0), kW, kH);
       x.picture.resize(kW * kH);
       for (int y = 0; y < kH; ++y)  // the BMP is bottom up
         std::memcpy(&x.picture[static_cast<size_t>(y) * kW], &bmp[54 + static_cast<size_t>(kH - 1 - y) * kW * 4],
@@ -57,17 +57,17 @@ class SurfacePlayer : public ::testing::Test {
     // The host window is one pixel wider than the picture on each side, so the
     // surface is exactly the picture's size.
     host = tavolen_window_create_offscreen(kW + 2, kH + 2);
-    platform::windowHandles().share(host)->setObserver(std::make_shared<testing::Forwarder>(dlg));
+    platform::windowHandles().share(host)->setObserver(std::make_shared<test::Forwarder>(dlg));
     owner.dlg = &dlg;
     ASSERT_TRUE(dlg.create(&owner, host));
     owner.player = x_player_createPlayInstance(0);
     ASSERT_EQ(x_player_setPlayWnd(owner.player, dlg.surfaceWindow()), 1);
     ASSERT_EQ(x_player_startPlay(owner.player), 1);
     const auto& unit = Reference::get().stream.units.at(0);
-    const auto f = testing::makeFrame(FRAME_H264_KEY, unit);
+    const auto f = test::makeFrame(FRAME_H264_KEY, unit);
     ASSERT_EQ(x_player_inputNetFrame(owner.player, f.data(), len(f)), 1);
     firePacingTimersNow();
-    ASSERT_TRUE(testing::waitUntil([&] { return counters(owner.player).picturesPresented >= 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return counters(owner.player).picturesPresented >= 1; }));
   }
   void TearDown() override {
     x_player_destroyPlayInstance(owner.player);
@@ -110,7 +110,7 @@ class SurfacePlayer : public ::testing::Test {
   }
 
   TavolenWindow* host = nullptr;
-  testing::RecordingOwner owner;
+  test::RecordingOwner owner;
   CVideoViewDlg dlg;
 };
 

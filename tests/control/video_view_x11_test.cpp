@@ -14,14 +14,14 @@
 namespace tavolen::control {
 namespace {
 
-using testing::XServer;
+using test::XServer;
 
-constexpr int kScreenW = testing::XServerTest::kScreenWidth;
-constexpr int kScreenH = testing::XServerTest::kScreenHeight;
+constexpr int kScreenW = test::XServerTest::kScreenWidth;
+constexpr int kScreenH = test::XServerTest::kScreenHeight;
 constexpr uint32_t kRed = 0xFF0000, kGrey = 0xACACAC, kBlack = 0;
 
-using testing::Forwarder;
-using testing::Notice;
+using test::Forwarder;
+using test::Notice;
 
 struct Screen {
   std::vector<uint8_t> rgb;
@@ -33,7 +33,7 @@ struct Screen {
   }
 };
 
-class VideoViewOnX : public testing::XServerTest {
+class VideoViewOnX : public test::XServerTest {
  protected:
   void SetUp() override {
     host = openWindow(200, 150, 240, 180);
@@ -49,10 +49,10 @@ class VideoViewOnX : public testing::XServerTest {
   }
 
   // This thread is both the window's host thread and the control's UI thread.
-  bool pumpUntil(const std::function<bool()>& pred) { return testing::pumpUntil(host, pred); }
+  bool pumpUntil(const std::function<bool()>& pred) { return test::pumpUntil(host, pred); }
   static Screen shot() { return {XServer::screenshot()}; }
   TavolenWindow* host = nullptr;
-  testing::RecordingOwner owner;
+  test::RecordingOwner owner;
   CVideoViewDlg dlg;
 };
 
@@ -75,7 +75,7 @@ TEST_F(VideoViewOnX, ClicksTurnTheFrameRedOnScreenAndNotify) {
 
 TEST_F(VideoViewOnX, ShowMaxCoversTheScreenOnePixelShortAndShowNormalComesBack) {
   dlg.ShowMax();
-  const testing::XGeometry full{0, 0, kScreenW - 1, kScreenH - 1};
+  const test::XGeometry full{0, 0, kScreenW - 1, kScreenH - 1};
   ASSERT_TRUE(pumpUntil([&] { return geometry() == full; })) << geometry();
   ASSERT_TRUE(pumpUntil([&] {
     const Screen s = shot();
@@ -90,7 +90,7 @@ TEST_F(VideoViewOnX, ShowMaxCoversTheScreenOnePixelShortAndShowNormalComesBack) 
   EXPECT_EQ(s.at(0, 719), kBlack);
 
   dlg.ShowNormal();
-  ASSERT_TRUE(pumpUntil([&] { return geometry() == testing::XGeometry{200, 150, 240, 180}; }))
+  ASSERT_TRUE(pumpUntil([&] { return geometry() == test::XGeometry{200, 150, 240, 180}; }))
       << geometry();
   ASSERT_TRUE(pumpUntil([&] {
     const Screen s = shot();

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "control/utf_text.h"
+#include "support/wait_until.h"
 
 namespace ctltest {
 
@@ -129,15 +130,14 @@ int32_t ViewFixture::play(const std::string& user, const std::string& pwd) {
 }
 
 bool ViewFixture::waitForPictures(uint32_t n, int timeoutMs) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < until) {
-    PlayerCounters counters{};
-    void* player = nullptr;
-    ctrl().ui().call([&] { player = ctrl().view().player(); });
-    if (x_player_getCounters(player, &counters) == 1 && counters.picturesPresented >= n) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return tavolen::test::waitUntil(
+      [&] {
+        PlayerCounters counters{};
+        void* player = nullptr;
+        ctrl().ui().call([&] { player = ctrl().view().player(); });
+        return x_player_getCounters(player, &counters) == 1 && counters.picturesPresented >= n;
+      },
+      timeoutMs);
 }
 
 }  // namespace ctltest

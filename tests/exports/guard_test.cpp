@@ -253,7 +253,7 @@ class ThrowingWindow : public platform::VideoWindow {
   void invalidate() override { fail(); }
   std::unique_ptr<platform::PictureSurface> createSurface(int32_t, int32_t) override { fail(); }
   bool stretchCopy(const platform::PictureSurface&, const platform::WindowRect&,
-                   const platform::WindowRect&, platform::Mirror) override {
+                   const platform::WindowRect&) override {
     fail();
   }
   bool copyBitmap(const uint8_t*, ptrdiff_t, int32_t, int32_t) override { fail(); }

@@ -17,11 +17,16 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camsim.h"
 #include "link/link_state.h"
+#include "link/tcp_net_device.h"
 #include "platform/tick.h"
+#include "support/loopback_server.h"
+#include "support/manual_clock.h"
+#include "support/wait_until.h"
 #include "tavolen/tavolen.h"
 
 namespace tavolen::test {
@@ -32,10 +37,8 @@ namespace tavolen::test {
 inline LinkTiming fastTiming() {
   LinkTiming t;
   t.silenceMs = 500;
-  t.watchdogStepMs = 10;
-  t.watchdogSteps = 30;
-  t.resolverStepMs = 10;
-  t.resolverSteps = 10;
+  t.watchdogPeriodMs = 300;
+  t.resolverPeriodMs = 100;
   return t;
 }
 
@@ -137,40 +140,6 @@ class FrameLog {
   bool whole_ = true;
 };
 
-// A listener whose accept queue is full: further connects neither succeed nor
-// fail, they wait out the link's 3 s connect limit.
-class FullListener {
- public:
-  FullListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    // Fill the queue with connections nobody accepts.
-    for (int i = 0; i < 3; ++i) {
-      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
-      fillers_.push_back(c);
-    }
-    platform::sleepMs(50);
-  }
-  ~FullListener() {
-    for (int c : fillers_) ::close(c);
-    ::close(fd_);
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-  std::vector<int> fillers_;
-};
-
 inline camsim::Config smallCamera() {
   camsim::Config c;
   c.user = "viewer";
@@ -202,6 +171,13 @@ class LinkFixture : public ::testing::Test {
     links_.clear();
     camera_.reset();
     setLinkTiming(LinkTiming{});
+    clock_.reset();  // after the links: their threads wait on it
+  }
+  // Puts the rest of the test on a clock that moves only when told; links
+  // made from here on wait on it (their watchdog, resolver, connects).
+  ManualClock& manualClock() {
+    if (!clock_) clock_ = std::make_unique<ManualClock>();
+    return *clock_;
   }
   void startCamera(camsim::Config config) {
     camera_.reset();
@@ -217,6 +193,9 @@ class LinkFixture : public ::testing::Test {
     if (h != nullptr) links_.push_back(h);
     return h;
   }
+  static CTcpNetDevice* device(DeviceHandle h) {
+    return static_cast<CTcpNetDevice*>(static_cast<CNetDevice*>(h));
+  }
   void destroy(DeviceHandle h) {
     std::erase(links_, h);
     device_net_work_destroyInstance(h);
@@ -228,6 +207,7 @@ class LinkFixture : public ::testing::Test {
     return n;
   }
 
+  std::unique_ptr<ManualClock> clock_;  // declared first: goes last
   std::unique_ptr<camsim::Server> camera_;
   std::vector<DeviceHandle> links_;
   // Logs live as long as the fixture, so that links still running until

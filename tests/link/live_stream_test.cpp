@@ -50,16 +50,18 @@ TEST_F(LiveStream, RequestsAreByteExact) {
 }
 
 TEST_F(LiveStream, ConnectsAtOnceAndDeliversWholeVideoFrames) {
-  // The real timing: the first attempt must not wait for the 5 s silence.
+  // The real timing on a clock that never moves: the first attempt waits
+  // neither for the 5 s silence nor for anything else.
   setLinkTiming(LinkTiming{});
+  ManualClock& clock = manualClock();
   DeviceHandle h = link();
   EventLog& events = newEvents();
   FrameLog& frames = newFrames();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
-  const uint32_t start = platform::tickCount();
+  const uint32_t start = clock.tickCount();
   ASSERT_EQ(device_net_work_startStream(h, 1, FrameLog::callback, &frames), 1);
-  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1, 2000));
-  EXPECT_LT(platform::tickCount() - start, 2000u);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1, 5000));
+  EXPECT_EQ(clock.tickCount(), start);
   EXPECT_EQ(events.codes(), (std::vector<int32_t>{LinkEventStreamLost, LinkEventStreamConnected}));
   ASSERT_TRUE(frames.waitFor(10));
   const auto types = frames.types();
@@ -72,26 +74,34 @@ TEST_F(LiveStream, ConnectsAtOnceAndDeliversWholeVideoFrames) {
   EXPECT_EQ(frames.size(), after);  // nothing once stopStream has returned
 }
 
+// Silence limit 500 ms looked at every 300 ms: a retry every 600 ms of the
+// link's clock, and none at the look in between.
 TEST_F(LiveStream, ClosedPortFailsAndIsRetriedEveryCycle) {
+  ManualClock& clock = manualClock();
   const uint16_t closedPort = camera_->port();
   camera_.reset();  // nothing listens there any more
   DeviceHandle h = linkTo("127.0.0.1", closedPort);
   EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
-  ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 3, 5000));
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, 1, 5000));
+  constexpr int kSleepers = 2;  // the resolver and the watchdog, between cycles
+  for (size_t retry = 2; retry <= 3; ++retry) {
+    ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+    clock.advance(300);
+    ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+    EXPECT_EQ(events.count(LinkEventStreamConnectFailed), retry - 1) << "300 ms are not silence enough";
+    clock.advance(300);
+    ASSERT_TRUE(events.waitFor(LinkEventStreamConnectFailed, retry, 5000));
+  }
+  ASSERT_TRUE(clock.waitForSleepers(kSleepers));
   device_net_work_stopStream(h);
   const auto log = events.events();
-  ASSERT_GE(log.size(), 6u);
+  ASSERT_EQ(log.size(), 6u);
   for (size_t i = 0; i < 6; ++i) {
     EXPECT_EQ(log[i].code, i % 2 == 0 ? LinkEventStreamLost : LinkEventStreamConnectFailed) << i;
   }
-  // Silence limit 500 ms checked every 300 ms: a retry every 600 ms.
-  for (size_t i = 2; i < 6; i += 2) {
-    const uint32_t gap = log[i].tick - log[i - 2].tick;
-    EXPECT_GE(gap, 550u);
-    EXPECT_LE(gap, 950u);
-  }
+  for (size_t i = 2; i < 6; i += 2) EXPECT_EQ(log[i].tick - log[i - 2].tick, 600u) << i;
 }
 
 TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
@@ -105,6 +115,15 @@ TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
       {{FaultKind::StallMidFrame, 3}, "stall inside a frame"},
       {{FaultKind::CloseAfter, 3}, "quiet close"},
   };
+  // The watchdog looks every 300 ms of the link's clock, and reopens once it
+  // has heard nothing for more than 500: the clock moves a look at a time
+  // until it has, so a stream that is merely slow on a loaded machine is
+  // never taken for a broken one.
+  ManualClock& clock = manualClock();
+  LinkTiming timing = fastTiming();
+  timing.resolverPeriodMs = 60000;  // a sleeper that stays asleep
+  setLinkTiming(timing);
+  constexpr int kSleepers = 2;  // the resolver and the watchdog between its looks
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     camera_->pushFault(c.fault);
@@ -115,6 +134,11 @@ TEST_F(LiveStream, BrokenStreamsAreReopenedAfterSilence) {
     events.countFrames([&frames] { return frames.size(); });
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, 1, FrameLog::callback, &frames);
+    ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1, 5000));
+    for (int look = 0; look < 20 && events.count(LinkEventStreamConnected) < 2; ++look) {
+      ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+      clock.advance(timing.watchdogPeriodMs);
+    }
     ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 2, 5000));
     ASSERT_EQ(events.codes(), (std::vector<int32_t>{0, 100, 0, 100}));
     // The new connection may stream before its connected event: count what
@@ -143,6 +167,11 @@ TEST_F(LiveStream, RefusalsRaiseTheirEventAndSuspendTheWatchdog) {
       {"unknown stream", "secret", 7, false, 4, LinkEventRequestTypeError, true},
       {"video loss", "secret", 1, true, 4, LinkEventVideoLoss, true},
   };
+  ManualClock& clock = manualClock();
+  LinkTiming timing = fastTiming();
+  timing.resolverPeriodMs = 60000;  // a sleeper that stays asleep
+  setLinkTiming(timing);
+  constexpr int kSleepers = 2;      // the resolver and the watchdog between its looks
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     camera_->setVideoLoss(c.videoLoss);
@@ -153,8 +182,24 @@ TEST_F(LiveStream, RefusalsRaiseTheirEventAndSuspendTheWatchdog) {
     device_net_work_set_event_callback(h, EventLog::callback, &events);
     device_net_work_startStream(h, c.streamId, FrameLog::callback, &frames);
     ASSERT_TRUE(events.waitFor(c.event, 1, 5000));
-    // Three retry cycles: a suspended watchdog stays quiet, another retries.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    // After its 100 the watchdog waits out one look in any case; then a
+    // suspended one stays quiet and another retries once the silence is long
+    // enough.
+    ASSERT_TRUE(events.waitFor(LinkEventStreamConnected, 1, 5000));
+    ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+    if (c.suspends) {
+      ASSERT_TRUE(waitUntil([&] { return device(h)->watchdogSuspended(); }));
+      for (int look = 0; look < 4; ++look) {
+        clock.advance(300);
+        // Room for a watchdog that wrongly went on to wait again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    } else {
+      clock.advance(300);
+      ASSERT_TRUE(clock.waitForSleepers(kSleepers));
+      clock.advance(300);
+      ASSERT_TRUE(events.waitFor(LinkEventStreamLost, 2, 5000));
+    }
     if (c.suspends) {
       // The refusal may overtake the watchdog's 100, never the 0 before it.
       auto codes = events.codes();
@@ -181,10 +226,19 @@ TEST_F(LiveStream, RefusalsRaiseTheirEventAndSuspendTheWatchdog) {
 }
 
 TEST_F(LiveStream, WrongAccountWithoutEventCallbackSuspends) {
+  ManualClock& clock = manualClock();
+  LinkTiming timing = fastTiming();
+  timing.resolverPeriodMs = 60000;
+  setLinkTiming(timing);
   DeviceHandle h = link("viewer", "nope");
   device_net_work_startStream(h, 1, FrameLog::callback, &ignored_);
   ASSERT_TRUE(camera_->waitForRequests(1, 5000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_TRUE(clock.waitForSleepers(2));  // the resolver, and the watchdog's look after connecting
+  ASSERT_TRUE(waitUntil([&] { return device(h)->watchdogSuspended(); }));
+  for (int look = 0; look < 5; ++look) {  // two and a half retry cycles
+    clock.advance(300);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // room for a wrong retry
+  }
   EXPECT_EQ(liveRequests(), 1u);
 }
 
@@ -292,10 +346,7 @@ TEST_F(LiveStream, TalkDuringReconnectIsDroppedAndTheSequenceSkipsIt) {
 TEST_F(LiveStream, AudioFlowsOnlyWhileTheVideoStreamIsActive) {
   DeviceHandle h = link();
   auto* device = static_cast<CTcpNetDevice*>(h);
-  ASSERT_TRUE([&] {
-    for (int i = 0; i < 100 && !device->hostResolved(); ++i) platform::sleepMs(10);
-    return device->hostResolved();
-  }());
+  ASSERT_TRUE(waitUntil([&] { return device->hostResolved(); }));
   FrameLog& audio = newFrames();
   FrameLog& frames = newFrames();
   ASSERT_EQ(device_net_work_startAudio(h, 2, FrameLog::callback, &audio), 1);
@@ -329,12 +380,83 @@ TEST_F(LiveStream, StopAudioWhenOffKeepsTheStoredIdAndFailedStartsRaiseNothing) 
   auto* device = static_cast<CTcpNetDevice*>(h);
   EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
-  for (int i = 0; i < 100 && !device->hostResolved(); ++i) platform::sleepMs(10);
+  ASSERT_TRUE(waitUntil([&] { return device->hostResolved(); }));
   EXPECT_EQ(device_net_work_startAudio(h, 5, FrameLog::callback, &ignored_), 0);
   EXPECT_FALSE(device->audioActive());
   EXPECT_EQ(device_net_work_stopAudio(h), 1);
   EXPECT_EQ(device->audioStreamId(), 5);
   EXPECT_EQ(events.size(), 0u);
+}
+
+// From inside the live stream's own frame or event callbacks, starting,
+// stopping or destroying the stream would wait for that very callback: each is
+// refused with 0, and the stream goes on.
+TEST_F(LiveStream, OwnCallbacksCannotStartStopOrDestroyTheirStream) {
+  static struct Reentry {
+    DeviceHandle h = nullptr;
+    std::atomic<int32_t> stopFromFrame{-1}, startFromFrame{-1}, destroyFromFrame{-1};
+    std::atomic<int32_t> stopFromEvent{-1};
+    FrameLog* frames = nullptr;
+  } r;
+  r.h = link();
+  r.frames = &newFrames();
+  EventLog& events = newEvents();
+  device_net_work_set_event_callback(
+      r.h,
+      [](int32_t code, void* log) {
+        if (code == LinkEventStreamConnected && r.stopFromEvent.load() == -1)
+          r.stopFromEvent = device_net_work_stopStream(r.h);
+        EventLog::callback(code, log);
+      },
+      &events);
+  device_net_work_startStream(
+      r.h, 1,
+      [](const uint8_t* frame, int32_t length, void*) -> int32_t {
+        if (r.stopFromFrame.load() == -1) {
+          r.stopFromFrame = device_net_work_stopStream(r.h);
+          r.startFromFrame = device_net_work_startStream(r.h, 1, nullptr, nullptr);
+          r.destroyFromFrame = device_net_work_destroyInstance(r.h);
+        }
+        r.frames->add(frame, length);
+        return 0;
+      },
+      nullptr);
+  ASSERT_TRUE(r.frames->waitFor(10));
+  EXPECT_EQ(r.stopFromFrame.load(), 0);
+  EXPECT_EQ(r.startFromFrame.load(), 0);
+  EXPECT_EQ(r.destroyFromFrame.load(), 0);
+  EXPECT_EQ(r.stopFromEvent.load(), 0);
+  EXPECT_EQ(liveRequests(), 1u);  // the same connection streamed on
+  EXPECT_EQ(events.codes(), (std::vector<int32_t>{LinkEventStreamLost, LinkEventStreamConnected}));
+  EXPECT_EQ(device_net_work_stopStream(r.h), 1);  // from outside, as ever
+}
+
+// The audio socket lets its own delivery close it: an audio callback may stop
+// the audio, and no block follows.
+TEST_F(LiveStream, AnAudioCallbackMayStopTheAudio) {
+  static struct Stopper {
+    DeviceHandle h = nullptr;
+    std::atomic<int32_t> stopped{-1};
+    std::atomic<int32_t> blocks{0};
+  } s;
+  s.h = link();
+  EventLog& events = newEvents();
+  device_net_work_set_event_callback(s.h, EventLog::callback, &events);
+  device_net_work_startStream(s.h, 1, FrameLog::callback, &ignored_);
+  ASSERT_TRUE(events.waitFor(LinkEventStreamConnected));
+  ASSERT_EQ(device_net_work_startAudio(
+                s.h, 2,
+                [](const uint8_t*, int32_t, void*) -> int32_t {
+                  if (s.blocks.fetch_add(1) == 0) s.stopped = device_net_work_stopAudio(s.h);
+                  return 0;
+                },
+                nullptr),
+            1);
+  ASSERT_TRUE(waitUntil([] { return s.stopped.load() != -1; }));
+  EXPECT_EQ(s.stopped.load(), 1);
+  EXPECT_FALSE(device(s.h)->audioActive());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // three blocks' worth
+  EXPECT_EQ(s.blocks.load(), 1);
 }
 
 TEST_F(LiveStream, RestartingTheStreamStartsAFreshConnection) {

@@ -1,13 +1,10 @@
 // The camera link's object life: the exports' results, the handle check, the
 // resolver, and destroy racing with calls, lookups and connects.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 #include "link/tcp_net_device.h"
@@ -131,32 +128,38 @@ bool failingLookup(const char*, std::string&) {
 }
 bool hangingLookup(const char*, std::string& out) {
   ++gLookups;
-  while (!gReleaseLookup) platform::sleepMs(5);
+  while (!gReleaseLookup) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   out = "127.0.0.1";
   return true;
 }
 
+// The resolver looks a name up once per resolver period of the link's clock
+// (100 ms here), and never looks a dotted address up.
 TEST_F(LinkObject, NamesAreLookedUpEveryCycleDottedAddressesNever) {
+  ManualClock& clock = manualClock();
   LinkTiming t = fastTiming();
   t.lookup = countingLookup;
   setLinkTiming(t);
   gLookups = 0;
   DeviceHandle dotted = link();
-  platform::sleepMs(300);
-  EXPECT_EQ(gLookups.load(), 0);
+  DeviceHandle named = linkTo("camera.test", camera_->port());
+  for (int period = 1; period <= 5; ++period) {
+    ASSERT_TRUE(clock.waitForSleepers(2));  // both resolvers wait out their period
+    EXPECT_EQ(gLookups.load(), period);
+    clock.advance(99);
+    EXPECT_EQ(clock.sleepers(), 2);
+    EXPECT_EQ(gLookups.load(), period);
+    clock.advance(1);
+  }
   auto* d = static_cast<CTcpNetDevice*>(dotted);
   EXPECT_TRUE(d->hostResolved());
   EXPECT_EQ(d->resolvedAddress(), "127.0.0.1");
-
-  DeviceHandle named = linkTo("camera.test", camera_->port());
-  platform::sleepMs(550);  // a lookup every 100 ms
-  EXPECT_GE(gLookups.load(), 4);
-  EXPECT_LE(gLookups.load(), 7);
   EXPECT_TRUE(static_cast<CTcpNetDevice*>(named)->hostResolved());
   EXPECT_EQ(static_cast<CTcpNetDevice*>(named)->resolvedAddress(), "127.0.0.1");
 }
 
 TEST_F(LinkObject, UnresolvedNamesGateStreamsAndAudio) {
+  ManualClock& clock = manualClock();
   LinkTiming t = fastTiming();
   t.lookup = failingLookup;
   setLinkTiming(t);
@@ -166,14 +169,21 @@ TEST_F(LinkObject, UnresolvedNamesGateStreamsAndAudio) {
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   EXPECT_EQ(device_net_work_startStream(h, 1, noopFrame, nullptr), 1);
   EXPECT_EQ(device_net_work_startAudio(h, 2, noopFrame, nullptr), 0);
-  platform::sleepMs(400);
-  EXPECT_GE(gLookups.load(), 2);
-  EXPECT_EQ(events.size(), 0u);  // the watchdog waits for an address
+  for (int period = 0; period < 4; ++period) {
+    ASSERT_TRUE(clock.waitForSleepers(1));  // the resolver; the watchdog waits for an address
+    clock.advance(100);
+  }
+  ASSERT_TRUE(clock.waitForSleepers(1));
+  EXPECT_EQ(gLookups.load(), 5);
+  EXPECT_EQ(events.size(), 0u);
   EXPECT_TRUE(camera_->requests().empty());
   EXPECT_EQ(device_net_work_stopStream(h), 1);
 }
 
+// Destroy gives a lookup that hangs its 100 ms of the link's clock, then
+// leaves it behind.
 TEST_F(LinkObject, DestroyDoesNotWaitForAHangingLookup) {
+  ManualClock& clock = manualClock();
   LinkTiming t = fastTiming();
   t.lookup = hangingLookup;
   setLinkTiming(t);
@@ -181,17 +191,15 @@ TEST_F(LinkObject, DestroyDoesNotWaitForAHangingLookup) {
   gReleaseLookup = false;
   DeviceHandle h = linkTo("camera.test", camera_->port());
   device_net_work_startStream(h, 1, noopFrame, nullptr);
-  while (gLookups.load() == 0) platform::sleepMs(1);
-  const uint32_t start = platform::tickCount();
+  ASSERT_TRUE(waitUntil([] { return gLookups.load() > 0; }));
+  // The stream waiting for its address stops at once, the clock standing.
+  EXPECT_EQ(device_net_work_stopStream(h), 1);
   std::erase(links_, h);
-  EXPECT_EQ(device_net_work_destroyInstance(h), 1);
-  const uint32_t took = platform::tickCount() - start;
-  EXPECT_GE(took, 95u);   // the resolver was given its 100 ms
-  EXPECT_LT(took, 400u);  // and then left alone
+  // One sleeper: the destroy's wait for the resolver.
+  EXPECT_EQ(clock.callThroughLimit(t.resolverStopWaitMs, 1, [&] { return device_net_work_destroyInstance(h); }), 1);
   EXPECT_EQ(device_net_work_stopStream(h), 0);
   // The abandoned lookup now finishes into state nobody reads.
   gReleaseLookup = true;
-  platform::sleepMs(50);
 }
 
 // ---- destroy against other threads ----
@@ -225,30 +233,40 @@ TEST_F(LinkObject, CallsRacingWithDestroyNeverTouchADestroyedLink) {
     EXPECT_EQ(device_net_work_destroyInstance(h), 1);
     const size_t framesAfter = frames.size();
     const size_t eventsAfter = events.size();
-    platform::sleepMs(20);
+    const int zerosAtDestroy = zeros.load();
+    // The callers go on, and are turned away.
+    EXPECT_TRUE(waitUntil([&] { return zeros.load() >= zerosAtDestroy + 30; }));
     go = false;
     for (auto& t : callers) t.join();
-    EXPECT_GT(zeros.load(), 0);  // the callers went on, and were turned away
     EXPECT_EQ(frames.size(), framesAfter);
     EXPECT_EQ(events.size(), eventsAfter);
   }
 }
 
+// stopStream breaks off a watchdog stuck in its connect: the stop returns with
+// the clock standing, and the 101 that the connect would raise once its 3 s
+// were up never arrives.
 TEST_F(LinkObject, AWatchdogStuckInConnectStaysQuietAfterStop) {
   FullListener full;
+  ManualClock& clock = manualClock();
+  LinkTiming t = fastTiming();
+  t.resolverPeriodMs = 60000;  // out of the way
+  setLinkTiming(t);
   DeviceHandle h = linkTo("127.0.0.1", full.port());
   EventLog& events = newEvents();
   device_net_work_set_event_callback(h, EventLog::callback, &events);
   device_net_work_startStream(h, 1, noopFrame, nullptr);
-  ASSERT_TRUE(events.waitFor(LinkEventStreamLost, 1, 2000));
-  platform::sleepMs(100);  // well inside the connect wait now
-  const uint32_t start = platform::tickCount();
-  EXPECT_EQ(device_net_work_stopStream(h), 1);
-  EXPECT_LT(platform::tickCount() - start, 500u);  // 200 ms for the watchdog, then on
+  ASSERT_TRUE(events.waitFor(LinkEventStreamLost, 1, 5000));
+  ASSERT_TRUE(clock.waitForSleepers(2));  // the resolver, and the watchdog inside its connect
+  auto stop = std::async(std::launch::async, [h] { return device_net_work_stopStream(h); });
+  const bool returned = stop.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  if (!returned) clock.advance(t.watchdogStopWaitMs);  // let it go, and fail
+  EXPECT_TRUE(returned) << "the stop waited for the watchdog's connect";
+  EXPECT_EQ(stop.get(), 1);
   std::erase(links_, h);
   EXPECT_EQ(device_net_work_destroyInstance(h), 1);
-  // The connect gives up after 3 s; its 101 must never arrive.
-  platform::sleepMs(3300);
+  EXPECT_EQ(clock.sleepers(), 0);
+  clock.advance(kConnectWaitMs);
   EXPECT_EQ(events.codes(), (std::vector<int32_t>{LinkEventStreamLost}));
 }
 

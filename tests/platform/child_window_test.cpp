@@ -62,7 +62,7 @@ TEST(ChildWindow, DrawingLandsAtItsOffsetAndNeverOutsideIt) {
   for (const Case& c : cases) {
     Family f;
     auto s = numbered(4, 2);
-    EXPECT_TRUE(f.child->stretchCopy(*s, {0, 0, 4, 2}, c.dst, Mirror::None)) << c.name;
+    EXPECT_TRUE(f.child->stretchCopy(*s, {0, 0, 4, 2}, c.dst)) << c.name;
     EXPECT_EQ(pixelsOf(*f.parent), c.parent) << c.name;
   }
 }
@@ -124,8 +124,7 @@ TEST(ChildWindow, MovingOrResizingClearsItsNewPlaceOnly) {
   auto s = numbered(2, 2);
   WindowRect rc;
   ASSERT_TRUE(f.child->screenRect(rc));
-  EXPECT_TRUE(f.child->stretchCopy(*s, {0, 0, 2, 2}, {rc.left, rc.top, rc.left + 2, rc.top + 2},
-                                   Mirror::None));
+  EXPECT_TRUE(f.child->stretchCopy(*s, {0, 0, 2, 2}, {rc.left, rc.top, rc.left + 2, rc.top + 2}));
   EXPECT_EQ(pixelsOf(*f.parent), std::vector<uint32_t>(24, 7));
   for (auto [w, h] : {std::pair{-1, 1}, {1, -1}, {kMaxWindowSide + 1, 1}})
     EXPECT_FALSE(f.child->setSize(w, h)) << w << "x" << h;

@@ -11,9 +11,9 @@
 namespace tavolen::platform {
 namespace {
 
-using tavolen::testing::encodeTestStream;
-using tavolen::testing::H264Stream;
-using tavolen::testing::referenceDecode;
+using tavolen::test::encodeTestStream;
+using tavolen::test::H264Stream;
+using tavolen::test::referenceDecode;
 
 H264DecAttr playerAttr() { return H264DecAttr{0, 0, 160, 128, 8, 0x10, 0, 0}; }
 
@@ -144,7 +144,7 @@ TEST(H264Decoder, PictureAboveTheAttributeMaximumIsRefused) {
 TEST(H264Decoder, AnnouncedSizeAboveTheMaximumCostsNoMemory) {
   const H264Stream s = encodeTestStream(176, 144, 1, 12, "baseline");
   ASSERT_EQ(s.units.size(), 1u);
-  const std::vector<uint8_t> huge = testing::withAnnouncedSize(s.units[0], 8192, 4320);
+  const std::vector<uint8_t> huge = test::withAnnouncedSize(s.units[0], 8192, 4320);
   H264DecAttr allowed = playerAttr();
   allowed.maxWidthMb = 8192 / 16;
   allowed.maxHeightMb = 4320 / 16;

@@ -26,7 +26,7 @@ TEST(SdlWindow, FramesDrawnOnAnotherThreadAreShownByThePump) {
       for (int32_t x = 0; x < 8; ++x) reinterpret_cast<uint32_t*>(s->row(y))[x] = 0x00102030u + x;
     WindowRect rc;
     ASSERT_TRUE(w->screenRect(rc));
-    EXPECT_TRUE(w->stretchCopy(*s, {0, 0, 8, 4}, rc, Mirror::None));
+    EXPECT_TRUE(w->stretchCopy(*s, {0, 0, 8, 4}, rc));
   });
   drawer.join();
   EXPECT_EQ(tavolen_window_pump(handle, 10), 1);

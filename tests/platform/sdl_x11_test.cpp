@@ -21,12 +21,12 @@
 namespace tavolen::platform {
 namespace {
 
-using testing::XGeometry;
-using testing::XServer;
+using test::XGeometry;
+using test::XServer;
 using K = WindowEvent::Kind;
 
-constexpr int kScreenW = testing::XServerTest::kScreenWidth;
-constexpr int kScreenH = testing::XServerTest::kScreenHeight;
+constexpr int kScreenW = test::XServerTest::kScreenWidth;
+constexpr int kScreenH = test::XServerTest::kScreenHeight;
 
 class Recorder : public WindowObserver {
  public:
@@ -49,7 +49,7 @@ class Recorder : public WindowObserver {
   std::vector<WindowEvent> events;
 };
 
-class SdlOnX : public testing::XServerTest {
+class SdlOnX : public test::XServerTest {
  protected:
   static void SetUpTestSuite() {
     XServerTest::SetUpTestSuite();
@@ -74,7 +74,7 @@ class SdlOnX : public testing::XServerTest {
     if (handle) tavolen_window_destroy(handle);
   }
 
-  bool pumpUntil(const std::function<bool()>& pred) { return testing::pumpUntil(handle, pred); }
+  bool pumpUntil(const std::function<bool()>& pred) { return test::pumpUntil(handle, pred); }
   bool sawEvent(const WindowEvent& e) {
     const auto all = recorder->taken(true);
     return std::find(all.begin(), all.end(), e) != all.end();

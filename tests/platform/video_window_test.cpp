@@ -82,30 +82,48 @@ std::vector<uint32_t> client(const VideoWindow& w) {
   return px;
 }
 
-TEST(StretchCopy, ScalesMirrorsAndClips) {
+TEST(StretchCopy, ScalesAndClips) {
   struct Case {
     const char* name;
     WindowRect src, dst;
-    Mirror mirror;
     std::vector<uint32_t> expected;  // a 4 × 2 window at screen (0, 0), black = 0
   } cases[] = {
-      {"1:1", {0, 0, 4, 2}, {0, 0, 4, 2}, Mirror::None, {0, 1, 2, 3, 16, 17, 18, 19}},
-      {"doubled", {1, 0, 3, 1}, {0, 0, 4, 2}, Mirror::None, {1, 1, 2, 2, 1, 1, 2, 2}},
-      {"halved", {0, 0, 4, 2}, {0, 0, 2, 1}, Mirror::None, {17, 19, 0, 0, 0, 0, 0, 0}},
-      {"left-right", {0, 0, 4, 2}, {0, 0, 4, 2}, Mirror::LeftRight, {3, 2, 1, 0, 19, 18, 17, 16}},
-      {"up-down", {0, 0, 4, 2}, {0, 0, 4, 2}, Mirror::UpDown, {16, 17, 18, 19, 0, 1, 2, 3}},
-      {"both", {0, 0, 4, 2}, {0, 0, 4, 2}, Mirror::Both, {19, 18, 17, 16, 3, 2, 1, 0}},
-      {"clipped at the right and bottom", {0, 0, 4, 2}, {2, 1, 6, 3}, Mirror::None,
-       {0, 0, 0, 0, 0, 0, 0, 1}},
-      {"clipped at the left and top", {0, 0, 4, 2}, {-2, -1, 2, 1}, Mirror::None,
-       {18, 19, 0, 0, 0, 0, 0, 0}},
-      {"empty destination", {0, 0, 4, 2}, {3, 0, 3, 2}, Mirror::None, std::vector<uint32_t>(8, 0)},
+      {"1:1", {0, 0, 4, 2}, {0, 0, 4, 2}, {0, 1, 2, 3, 16, 17, 18, 19}},
+      {"doubled", {1, 0, 3, 1}, {0, 0, 4, 2}, {1, 1, 2, 2, 1, 1, 2, 2}},
+      {"halved", {0, 0, 4, 2}, {0, 0, 2, 1}, {17, 19, 0, 0, 0, 0, 0, 0}},
+      {"clipped at the right and bottom", {0, 0, 4, 2}, {2, 1, 6, 3}, {0, 0, 0, 0, 0, 0, 0, 1}},
+      {"clipped at the left and top", {0, 0, 4, 2}, {-2, -1, 2, 1}, {18, 19, 0, 0, 0, 0, 0, 0}},
+      {"empty destination", {0, 0, 4, 2}, {3, 0, 3, 2}, std::vector<uint32_t>(8, 0)},
   };
   for (const Case& c : cases) {
     auto w = createOffscreenWindow(4, 2);
     auto s = numbered(*w, 4, 2);
-    EXPECT_TRUE(w->stretchCopy(*s, c.src, c.dst, c.mirror)) << c.name;
+    EXPECT_TRUE(w->stretchCopy(*s, c.src, c.dst)) << c.name;
     EXPECT_EQ(client(*w), c.expected) << c.name;
+  }
+}
+
+// Mirroring in place touches the picture's pixels only, never the padding at
+// the end of its rows; odd sizes keep their middle row and column.
+TEST(MirrorPicture, EveryEffectOnAPaddedOddPicture) {
+  constexpr uint32_t kPad = 0xEEEEEEEEu;
+  struct Case {
+    int32_t effect;
+    std::vector<uint32_t> expected;  // 3 × 3 picture, pixel (x, y) = x + 16 y, one pad pixel a row
+  } cases[] = {
+      {0, {0, 1, 2, kPad, 16, 17, 18, kPad, 32, 33, 34, kPad}},
+      {1, {2, 1, 0, kPad, 18, 17, 16, kPad, 34, 33, 32, kPad}},
+      {2, {32, 33, 34, kPad, 16, 17, 18, kPad, 0, 1, 2, kPad}},
+      {3, {34, 33, 32, kPad, 18, 17, 16, kPad, 2, 1, 0, kPad}},
+      {7, {0, 1, 2, kPad, 16, 17, 18, kPad, 32, 33, 34, kPad}},
+      {-1, {0, 1, 2, kPad, 16, 17, 18, kPad, 32, 33, 34, kPad}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint32_t> px(12, kPad);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 3; ++x) px[static_cast<size_t>(y * 4 + x)] = static_cast<uint32_t>(x + 16 * y);
+    mirrorPicture(reinterpret_cast<uint8_t*>(px.data()), 16, 3, 3, mirrorForEffect(c.effect));
+    EXPECT_EQ(px, c.expected) << c.effect;
   }
 }
 
@@ -113,10 +131,10 @@ TEST(StretchCopy, DestinationIsInScreenCoordinates) {
   auto w = createOffscreenWindow(2, 1);
   w->setPosition(100, 50);
   auto s = numbered(*w, 2, 1);
-  EXPECT_TRUE(w->stretchCopy(*s, {0, 0, 2, 1}, {101, 50, 103, 51}, Mirror::None));
+  EXPECT_TRUE(w->stretchCopy(*s, {0, 0, 2, 1}, {101, 50, 103, 51}));
   EXPECT_EQ(client(*w), (std::vector<uint32_t>{0, 0}));  // pixel 0 landed on client x = 1
   // 0 is also black: use a second copy to tell them apart.
-  EXPECT_TRUE(w->stretchCopy(*s, {1, 0, 2, 1}, {100, 50, 101, 51}, Mirror::None));
+  EXPECT_TRUE(w->stretchCopy(*s, {1, 0, 2, 1}, {100, 50, 101, 51}));
   EXPECT_EQ(client(*w), (std::vector<uint32_t>{1, 0}));
 }
 
@@ -125,7 +143,7 @@ TEST(StretchCopy, SourceOutsideTheSurfaceFails) {
   auto s = numbered(*w, 4, 4);
   for (WindowRect bad : {WindowRect{0, 0, 5, 4}, WindowRect{-1, 0, 4, 4}, WindowRect{0, 0, 0, 4},
                          WindowRect{2, 2, 1, 3}})
-    EXPECT_FALSE(w->stretchCopy(*s, bad, {0, 0, 4, 4}, Mirror::None));
+    EXPECT_FALSE(w->stretchCopy(*s, bad, {0, 0, 4, 4}));
   EXPECT_EQ(client(*w), std::vector<uint32_t>(16, 0));
 }
 

@@ -7,7 +7,7 @@
 
 #include "tavolen/types.h"
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 inline std::vector<uint8_t> makeFrame(uint8_t type, const std::vector<uint8_t>& payload,
                                       uint32_t timestamp = 1000000000, int8_t timeZone = 0) {
@@ -29,4 +29,4 @@ inline std::vector<uint8_t> makeFrame(uint8_t type, size_t payloadBytes, uint8_t
 
 inline int32_t len(const std::vector<uint8_t>& f) { return static_cast<int32_t>(f.size()); }
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 namespace {
 
@@ -247,4 +247,4 @@ std::vector<std::vector<uint8_t>> referenceDecode(const std::vector<std::vector<
   return pictures;
 }
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

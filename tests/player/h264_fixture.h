@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 struct H264Stream {
   int width = 0;
@@ -37,4 +37,4 @@ std::vector<uint8_t> withAnnouncedSize(const std::vector<uint8_t>& unit, int wid
 // A private scratch directory, removed at exit.
 std::string scratchDir();
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

@@ -17,23 +17,23 @@
 namespace tavolen {
 namespace {
 
-using testing::counters;
-using testing::expectedBmp;
-using testing::len;
-using testing::makeFrame;
-using testing::waitUntil;
+using test::counters;
+using test::expectedBmp;
+using test::len;
+using test::makeFrame;
+using test::waitUntil;
 
 constexpr int kW = 320;
 constexpr int kH = 240;
 
 struct Stream {
-  testing::H264Stream s;
+  test::H264Stream s;
   std::vector<std::vector<uint8_t>> pictures;
   static const Stream& get() {
     static Stream st = [] {
       Stream x;
-      x.s = testing::encodeTestStream(kW, kH, 12, 6);
-      x.pictures = testing::referenceDecode(x.s.units, kW, kH);
+      x.s = test::encodeTestStream(kW, kH, 12, 6);
+      x.pictures = test::referenceDecode(x.s.units, kW, kH);
       return x;
     }();
     return st;
@@ -169,7 +169,7 @@ TEST_F(H264Player, JpegFrameTakesAPlaceAndIsFreedUndecoded) {
 TEST_F(H264Player, SnapshotResults) {
   std::vector<uint8_t> buf(54 + kW * kH * 4);
   EXPECT_EQ(x_player_capturePictureBuf(player, buf.data()), 0);
-  const std::string file = testing::scratchDir() + "/never.bmp";
+  const std::string file = test::scratchDir() + "/never.bmp";
   EXPECT_EQ(x_player_capturePicture(player, file.c_str()), 1);
   x_player_stopPlay(player);
   EXPECT_EQ(x_player_capturePicture(player, file.c_str()), 0);

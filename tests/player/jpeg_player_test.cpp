@@ -19,10 +19,10 @@
 namespace tavolen {
 namespace {
 
-using testing::counters;
-using testing::len;
-using testing::makeFrame;
-using testing::waitUntil;
+using test::counters;
+using test::len;
+using test::makeFrame;
+using test::waitUntil;
 
 // A picture of four flat quadrants, so that every flip moves a colour.
 std::vector<uint8_t> quadrants(int w, int h) {
@@ -115,51 +115,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, JpegFlip,
                            return "Mode" + std::to_string(info.param.mode < 0 ? 99 : info.param.mode);
                          });
 
-struct BandCase {
-  int32_t position;
-  TextBand band;
-};
-
-class JpegTextGeometry : public ::testing::TestWithParam<BandCase> {};
-
-TEST_P(JpegTextGeometry, BandsOfA640By480ClientArea) {
-  const BandCase c = GetParam();
-  const TextBand b = jpegTextBand(c.position, 640, 480, OsdRect{7, 8, 90, 100});
-  EXPECT_EQ(b.left, c.band.left);
-  EXPECT_EQ(b.top, c.band.top);
-  EXPECT_EQ(b.right, c.band.right);
-  EXPECT_EQ(b.bottom, c.band.bottom);
-  EXPECT_EQ(b.format, c.band.format);
-}
-
-INSTANTIATE_TEST_SUITE_P(Positions, JpegTextGeometry,
-                         ::testing::Values(BandCase{10, {5, 5, 635, 29, 0}},
-                                           BandCase{11, {5, 5, 635, 29, 2}},
-                                           BandCase{12, {5, 451, 635, 475, 0}},
-                                           BandCase{13, {5, 451, 635, 475, 2}},
-                                           BandCase{14, {5, 228, 635, 252, 1}},
-                                           BandCase{0, {7, 8, 90, 100, 0}},
-                                           BandCase{15, {7, 8, 90, 100, 0}}),
-                         [](const auto& info) { return "Position" + std::to_string(info.param.position); });
-
-TEST(JpegTimeText, FrameTimeMinusZoneAsUtc) {
-  struct Case {
-    const char* prefix;
-    uint32_t timestamp;
-    int8_t zone;
-    const char* text;
-  };
-  const Case cases[] = {
-      {"", 1000000000, 0, "2001-09-09 01:46:40"},
-      {"", 1000000000, -8, "2001-09-09 09:46:40"},
-      {"Cam ", 1688465109, -8, "Cam 2023-07-04 18:05:09"},
-      {"", 0, 0, "1970-01-01 00:00:00"},
-      // Seconds are unsigned 32-bit: an hour before 1970 wraps into 2106.
-      {"", 0, 1, "2106-02-07 05:28:16"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(osdTimeText(c.prefix, c.timestamp, c.zone), c.text);
-}
-
 OsdItem textItem(int32_t position, int32_t kind, const char* text) {
   OsdItem item{};
   std::snprintf(item.faceName, sizeof item.faceName, "%s", "DejaVu Sans");
@@ -230,7 +185,7 @@ std::vector<uint8_t> readFile(const std::string& path) {
 TEST_F(JpegPlayer, SnapshotIsTheNextDisplayedJpegAsReceived) {
   constexpr int W = 32, H = 32;
   open(W, H);
-  const std::string file = testing::scratchDir() + "/jpeg_snapshot.jpg";
+  const std::string file = test::scratchDir() + "/jpeg_snapshot.jpg";
   std::vector<std::vector<uint8_t>> fed;
   std::atomic<int32_t> result{-1};
   std::thread taker([&] { result = x_player_capturePicture(player, file.c_str()); });

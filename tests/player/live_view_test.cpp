@@ -21,9 +21,9 @@
 namespace tavolen {
 namespace {
 
-using testing::counters;
-using testing::expectedBmp;
-using testing::waitUntil;
+using test::counters;
+using test::expectedBmp;
+using test::waitUntil;
 
 constexpr int kW = 320;
 constexpr int kH = 240;
@@ -31,7 +31,7 @@ constexpr int kH = 240;
 // Which units of the file the link delivered, in order.
 struct Delivery {
   PlayerHandle player = nullptr;
-  const testing::H264Stream* stream = nullptr;
+  const test::H264Stream* stream = nullptr;
   std::mutex lock;
   std::vector<int> units;  // index into the file's units, -1 when unknown
 
@@ -55,11 +55,11 @@ struct Delivery {
 
 TEST(LiveView, CamsimPicturesArriveBitExact) {
   // Distinct pictures: a unit index is found from its bytes.
-  const testing::H264Stream stream = testing::encodeTestStream(kW, kH, 20, 20);
+  const test::H264Stream stream = test::encodeTestStream(kW, kH, 20, 20);
   ASSERT_EQ(stream.units.size(), 20u);
-  const auto reference = testing::referenceDecode(stream.units, kW, kH);
+  const auto reference = test::referenceDecode(stream.units, kW, kH);
   ASSERT_EQ(reference.size(), 20u);
-  const std::string file = testing::scratchDir() + "/live_view.h264";
+  const std::string file = test::scratchDir() + "/live_view.h264";
   {
     std::ofstream f(file, std::ios::binary);
     for (const auto& u : stream.units) f.write(reinterpret_cast<const char*>(u.data()), u.size());

@@ -20,7 +20,7 @@ TEST(PacingTimer, TicksUntilStoppedAndNeverAfter) {
   startPacingTimer(timer, &ticks, countTick);
   startPacingTimer(timer, &ticks, countTick);
   EXPECT_NE(timer.timerId.load(), 0u);
-  ASSERT_TRUE(testing::waitUntil([&] { return ticks.load() >= 3; }));
+  ASSERT_TRUE(test::waitUntil([&] { return ticks.load() >= 3; }));
   EXPECT_NE(timer.lastTickTime.load(), 0u);
   stopPacingTimer(timer);
   EXPECT_EQ(timer.timerId.load(), 0u);

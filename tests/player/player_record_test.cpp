@@ -16,9 +16,9 @@ namespace tavolen {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::counters;
-using testing::len;
-using testing::makeFrame;
+using test::counters;
+using test::len;
+using test::makeFrame;
 
 RecordStartParams paramsIn(const std::string& dir, uint32_t reservedMB = 0) {
   RecordStartParams p{};
@@ -60,7 +60,7 @@ class PlayerRecording : public ::testing::Test {
  protected:
   void SetUp() override {
     holdPacingTimers(true);
-    dir = testing::scratchDir() + "/rec_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir = test::scratchDir() + "/rec_" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::create_directories(dir);
   }
   void TearDown() override { holdPacingTimers(false); }
@@ -71,7 +71,7 @@ class PlayerRecording : public ::testing::Test {
 // frame; ADPCM blocks become sound, A-law blocks and other codes are left out.
 TEST_F(PlayerRecording, StoppedH264PlayerRecordsVideoAndAdpcmOnly) {
   // Every unit a key unit, so that the file outgrows the recorder's minimum.
-  const testing::H264Stream s = testing::encodeTestStream(640, 360, 10, 1);
+  const test::H264Stream s = test::encodeTestStream(640, 360, 10, 1);
   ASSERT_EQ(s.units.size(), 10u);
   PlayerHandle p = x_player_createPlayInstance(0);
   ASSERT_EQ(x_player_startlocalrecord(p, paramsIn(dir)), 1);
@@ -150,7 +150,7 @@ TEST_F(PlayerRecording, JpegPlayerRestartsOnSizeAndSoundChanges) {
 }
 
 TEST_F(PlayerRecording, DestroyingAPlayingRecordingSoundingPlayerStopsEverything) {
-  const testing::H264Stream s = testing::encodeTestStream(640, 360, 3, 1);
+  const test::H264Stream s = test::encodeTestStream(640, 360, 3, 1);
   ASSERT_EQ(s.units.size(), 3u);
   for (int kind : {0, 1}) {
     PlayerHandle p = x_player_createPlayInstance(kind);

@@ -11,8 +11,8 @@
 namespace tavolen {
 namespace {
 
-using testing::len;
-using testing::makeFrame;
+using test::len;
+using test::makeFrame;
 
 TEST(PlayerRegistry, OnlyKindsZeroAndOneAreCreated) {
   for (int32_t kind : {2, -1, 100}) EXPECT_EQ(x_player_createPlayInstance(kind), nullptr) << kind;

@@ -7,19 +7,10 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait_until.h"
 #include "tavolen/player.h"
 
-namespace tavolen::testing {
-
-// Polls until pred holds or timeoutMs pass; true when it held.
-inline bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+namespace tavolen::test {
 
 inline PlayerCounters counters(PlayerHandle p) {
   PlayerCounters c{};
@@ -64,4 +55,4 @@ inline std::vector<uint8_t> expectedBmp(const std::vector<uint8_t>& yuv, int w, 
   return bmp;
 }
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

@@ -13,8 +13,8 @@
 namespace tavolen {
 namespace {
 
-using testing::len;
-using testing::makeFrame;
+using test::len;
+using test::makeFrame;
 
 class HeldTimer : public ::testing::Test {
  protected:

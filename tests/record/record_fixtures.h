@@ -13,6 +13,7 @@
 
 #include "platform/disk.h"
 #include "platform/time_source.h"
+#include "support/manual_clock.h"
 #include "tavolen/types.h"
 
 namespace tavolen::test {
@@ -76,27 +77,28 @@ RecordStartParams recordParams(const std::string& root, const std::string& devic
 // All files below dir, recursively, sorted.
 std::vector<std::string> filesUnder(const std::string& dir);
 
-// The clock of a test: moves only when told.
+// The recorder's clock in a test: moves only when told; waits on it (the
+// storage thread's) block until advance() carries it past their limit.
 class FakeTime : public platform::TimeSource {
  public:
-  uint32_t tickCount() override {
-    ++reads_;
-    return tick_.load();
+  uint32_t tickCount() override { return clock_.tickCount(); }
+  int poll(pollfd* fds, int count, uint32_t timeoutMs) override {
+    return clock_.poll(fds, count, timeoutMs);
   }
-  // How often the tick was read; lets a test see a thread waiting on it.
-  int reads() const { return reads_.load(); }
   uint32_t multimediaTime() override { return mm_.load(); }
   platform::LocalTime localTime() override;
+  // Returns once a thread waiting on this clock has seen the new time.
   void advance(uint32_t ms) {
-    tick_ += ms;
     mm_ += ms;
+    clock_.advance(ms);
   }
+  int sleepers() { return clock_.sleepers(); }
+  bool waitForSleepers(int n) { return clock_.waitForSleepers(n); }
   void setLocal(const platform::LocalTime& t);
 
  private:
-  std::atomic<uint32_t> tick_{5000000};
+  ManualClock clock_{false, 5000000};  // this recorder's alone, not the process's
   std::atomic<uint32_t> mm_{7000000};
-  std::atomic<int> reads_{0};
   std::mutex localLock_;
   platform::LocalTime local_{2023, 7, 4, 18, 5, 9, 42};
 };

@@ -11,6 +11,7 @@
 
 #include "record/avi_recorder.h"
 #include "record_fixtures.h"
+#include "support/wait_until.h"
 
 // Free space comes from a seam over statvfs (FakeDisk); creation times of the
 // prepared day folders too, since Linux cannot set a birth time.
@@ -22,15 +23,6 @@ namespace fs = std::filesystem;
 using test::FakeDisk;
 using test::FakeTime;
 using test::ScratchDir;
-
-bool eventually(const std::function<bool()>& done, int timeoutMs = 3000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 void touch(const fs::path& file) {
   fs::create_directories(file.parent_path());
@@ -52,18 +44,15 @@ class StorageTest : public ::testing::Test {
     return d;
   }
 
-  // Waits until the storage thread is counting down its wait on the clock.
-  void waitUntilWaiting() {
-    const int reads = time.reads();
-    ASSERT_TRUE(eventually([&] { return time.reads() >= reads + 2; }));
-  }
+  // Waits until the storage thread is in its wait on the clock.
+  void waitUntilWaiting() { ASSERT_TRUE(time.waitForSleepers(1)); }
 
   // Moves the clock over the storage thread's wait and lets its next pass run.
   void nextPass() {
     waitUntilWaiting();
     const int before = disk.queries();
     time.advance(5000);
-    ASSERT_TRUE(eventually([&] { return disk.queries() > before; }));
+    ASSERT_TRUE(test::waitUntil([&] { return disk.queries() > before; }));
   }
 };
 
@@ -79,25 +68,25 @@ TEST_F(StorageTest, CoverModeDeletesTheEarliestCreatedDayEachPassWhileSpaceIsSho
   CAviRecorder rec(time, disk);
   ASSERT_EQ(rec.startRecord(test::recordParams(dir.path(), "cam", 0, 0, 300, 1), 0, 0, 0), 1);
   const std::string open = rec.currentFileName();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d2); })) << "first pass runs at once";
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d2); })) << "first pass runs at once";
   EXPECT_TRUE(fs::exists(d1));
   EXPECT_TRUE(fs::exists(d3));
 
   waitUntilWaiting();
   time.advance(4990);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  EXPECT_TRUE(fs::exists(d1)) << "no pass before 5 s";
+  EXPECT_EQ(time.sleepers(), 1) << "no pass before 5 s: still waiting";
+  EXPECT_TRUE(fs::exists(d1));
   time.advance(10);
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d1); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d1); }));
   EXPECT_TRUE(fs::exists(d3));
 
   nextPass();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(d3); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(d3); }));
 
   // Today's folder is now the oldest: its other recordings go, the file being
   // written and its folders stay.
   nextPass();
-  ASSERT_TRUE(eventually([&] { return !fs::exists(records() / "20230704" / "othercam"); }));
+  ASSERT_TRUE(test::waitUntil([&] { return !fs::exists(records() / "20230704" / "othercam"); }));
   EXPECT_TRUE(fs::is_regular_file(open));
   EXPECT_TRUE(fs::is_regular_file(records() / "notes.txt"));
   rec.stopRecord();
@@ -137,14 +126,13 @@ TEST_F(StorageTest, FailedFreeSpaceQueryKeepsTheLastFigure) {
   EXPECT_EQ(rec.writeVideo(frame, 4), 0);
 }
 
+// The clock never moves here: the stop can only end the wait itself.
 TEST_F(StorageTest, StopReturnsWithoutWaitingOutTheFiveSeconds) {
-  CAviRecorder rec(platform::systemTimeSource(), disk);
+  CAviRecorder rec(time, disk);
   ASSERT_EQ(rec.startRecord(test::recordParams(dir.path(), "cam"), 0, 0, 0), 1);
-  ASSERT_TRUE(eventually([&] { return disk.queries() >= 2; }));  // start and the thread's first pass
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const auto start = std::chrono::steady_clock::now();
+  waitUntilWaiting();
   rec.stopRecord();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(time.sleepers(), 0);
 }
 
 struct PickCase {

@@ -13,32 +13,41 @@ namespace {
 using platform::TextAlign;
 using platform::WindowRect;
 
+// The renderer lays text out in picture pixels with 34-pixel bands, the JPEG
+// player in window client pixels with 24-pixel bands; one table serves both.
 TEST(OsdPlacement, FixedPositionsAndTheFreeRectangle) {
   const OsdRect free{30, 40, 300, 90};
   struct Case {
-    int32_t position;
+    int32_t position, width, height, band;
     WindowRect rect;
     TextAlign align;
   } cases[] = {
-      {OsdTopLeft, {5, 5, 1275, 39}, TextAlign::Left},
-      {OsdTopRight, {5, 5, 1275, 39}, TextAlign::Right},
-      {OsdBottomLeft, {5, 681, 1275, 715}, TextAlign::Left},
-      {OsdBottomRight, {5, 681, 1275, 715}, TextAlign::Right},
-      {OsdCentre, {5, 343, 1275, 377}, TextAlign::Centre},
-      {0, {30, 40, 300, 90}, TextAlign::Left},
-      {15, {30, 40, 300, 90}, TextAlign::Left},
+      {OsdTopLeft, 1280, 720, kOsdBandHeight, {5, 5, 1275, 39}, TextAlign::Left},
+      {OsdTopRight, 1280, 720, kOsdBandHeight, {5, 5, 1275, 39}, TextAlign::Right},
+      {OsdBottomLeft, 1280, 720, kOsdBandHeight, {5, 681, 1275, 715}, TextAlign::Left},
+      {OsdBottomRight, 1280, 720, kOsdBandHeight, {5, 681, 1275, 715}, TextAlign::Right},
+      {OsdCentre, 1280, 720, kOsdBandHeight, {5, 343, 1275, 377}, TextAlign::Centre},
+      {OsdCentre, 100, 75, kOsdBandHeight, {5, 20, 95, 54}, TextAlign::Centre},  // H / 2 truncates
+      {0, 1280, 720, kOsdBandHeight, {30, 40, 300, 90}, TextAlign::Left},
+      {15, 1280, 720, kOsdBandHeight, {30, 40, 300, 90}, TextAlign::Left},
+      {OsdTopLeft, 640, 480, kJpegOsdBandHeight, {5, 5, 635, 29}, TextAlign::Left},
+      {OsdTopRight, 640, 480, kJpegOsdBandHeight, {5, 5, 635, 29}, TextAlign::Right},
+      {OsdBottomLeft, 640, 480, kJpegOsdBandHeight, {5, 451, 635, 475}, TextAlign::Left},
+      {OsdBottomRight, 640, 480, kJpegOsdBandHeight, {5, 451, 635, 475}, TextAlign::Right},
+      {OsdCentre, 640, 480, kJpegOsdBandHeight, {5, 228, 635, 252}, TextAlign::Centre},
+      {0, 640, 480, kJpegOsdBandHeight, {30, 40, 300, 90}, TextAlign::Left},
+      {15, 640, 480, kJpegOsdBandHeight, {30, 40, 300, 90}, TextAlign::Left},
   };
   for (const Case& c : cases) {
-    const OsdPlacement p = osdPlacement(c.position, free, 1280, 720);
-    EXPECT_EQ(p.rect, c.rect) << c.position;
-    EXPECT_EQ(p.align, c.align) << c.position;
+    const OsdPlacement p = osdPlacement(c.position, free, c.width, c.height, c.band);
+    EXPECT_EQ(p.rect, c.rect) << c.position << " band " << c.band;
+    EXPECT_EQ(p.align, c.align) << c.position << " band " << c.band;
   }
   // Free rectangles far outside any picture are bounded, not overflowed.
   const OsdRect extreme{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
-  EXPECT_EQ(osdPlacement(0, extreme, 10, 10).rect,
-            (WindowRect{-kMaxOsdCoordinate, -kMaxOsdCoordinate, kMaxOsdCoordinate, kMaxOsdCoordinate}));
-  // An odd shown height: H / 2 truncates.
-  EXPECT_EQ(osdPlacement(OsdCentre, free, 100, 75).rect, (WindowRect{5, 20, 95, 54}));
+  for (int32_t band : {kOsdBandHeight, kJpegOsdBandHeight})
+    EXPECT_EQ(osdPlacement(0, extreme, 10, 10, band).rect,
+              (WindowRect{-kMaxOsdCoordinate, -kMaxOsdCoordinate, kMaxOsdCoordinate, kMaxOsdCoordinate}));
 }
 
 TEST(OsdFont, NarrowDestinationForcesTheFixedSize) {
@@ -63,24 +72,50 @@ TEST(OsdFont, NarrowDestinationForcesTheFixedSize) {
   EXPECT_EQ(osdFont(item, 10, 10).faceName, std::string(24, 'a'));
 }
 
-TEST(OsdTimeStamp, PictureTimeLessZoneHoursAsUtc) {
+// Picture time less the zone's hours, as UTC. The renderer shows a time
+// before 1970 as the epoch; the JPEG player's seconds are unsigned 32-bit and
+// wrap.
+TEST(OsdTimeText, PictureTimeLessZoneHoursAsUtc) {
+  constexpr OsdTimeRange kClamp = OsdTimeRange::ClampAtEpoch;
+  constexpr OsdTimeRange kWrap = OsdTimeRange::Unsigned32;
   struct Case {
-    const char* prefix;
     int64_t picTime;
     int8_t zone;
+    OsdTimeRange range;
     const char* text;
   } cases[] = {
-      {"", 1688465109, -8, "2023-07-04 18:05:09"},
-      {"", 1688465109, 0, "2023-07-04 10:05:09"},
-      {"Cam1 ", 1688465109, 8, "Cam1 2023-07-04 02:05:09"},
-      {"", 0, 0, "1970-01-01 00:00:00"},
-      {"", 951782400, 0, "2000-02-29 00:00:00"},
-      {"", 4294967295LL, 0, "2106-02-07 06:28:15"},
-      {"", 3600, 2, "1970-01-01 00:00:00"},  // negative: shown as the epoch
-      {"", -5, 0, "1970-01-01 00:00:00"},
-      {"", INT64_MIN, 127, "1970-01-01 00:00:00"},
+      {1688465109, -8, kClamp, "2023-07-04 18:05:09"},
+      {1688465109, 0, kClamp, "2023-07-04 10:05:09"},
+      {1688465109, 8, kClamp, "2023-07-04 02:05:09"},
+      {0, 0, kClamp, "1970-01-01 00:00:00"},
+      {951782400, 0, kClamp, "2000-02-29 00:00:00"},
+      {4294967295LL, 0, kClamp, "2106-02-07 06:28:15"},
+      {3600, 2, kClamp, "1970-01-01 00:00:00"},  // negative: shown as the epoch
+      {-5, 0, kClamp, "1970-01-01 00:00:00"},
+      {INT64_MIN, 127, kClamp, "1970-01-01 00:00:00"},
+      {1000000000, 0, kWrap, "2001-09-09 01:46:40"},
+      {1000000000, -8, kWrap, "2001-09-09 09:46:40"},
+      {1688465109, -8, kWrap, "2023-07-04 18:05:09"},
+      {0, 0, kWrap, "1970-01-01 00:00:00"},
+      {0, 1, kWrap, "2106-02-07 05:28:16"},  // an hour before 1970 wraps into 2106
+      {4294967295LL, -1, kWrap, "1970-01-01 00:59:59"},
   };
-  for (const Case& c : cases) EXPECT_EQ(osdTimeStamp(c.prefix, c.picTime, c.zone), c.text) << c.picTime;
+  for (const Case& c : cases)
+    EXPECT_EQ(osdTimeText(c.picTime, c.zone, c.range), c.text) << c.picTime << " " << int{c.zone};
+}
+
+// A time stamp shows its text as a prefix; other kinds show their text alone.
+TEST(OsdItemText, TimeStampsPrefixTheirText) {
+  OsdItem stamp{};
+  stamp.kind = OsdKindTimeStamp;
+  std::snprintf(stamp.text, sizeof stamp.text, "Cam1 ");
+  OsdItem caption = stamp;
+  caption.kind = OsdKindText;
+  EXPECT_EQ(osdItemText(stamp, "2023-07-04 02:05:09"), U"Cam1 2023-07-04 02:05:09");
+  EXPECT_EQ(osdItemText(caption, "2023-07-04 02:05:09"), U"Cam1 ");
+  // A prefix that fills its field without a NUL stops at the field's end.
+  std::memset(stamp.text, 'p', sizeof stamp.text);
+  EXPECT_EQ(osdItemText(stamp, "T"), std::u32string(sizeof stamp.text, U'p') + U"T");
 }
 
 TEST(OsdUtf8, DecodesAndReplacesMalformedBytes) {

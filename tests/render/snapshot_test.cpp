@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
 #include "render/ddraw_renderer.h"
 #include "render_fixture.h"
+#include "support/manual_clock.h"
 
 namespace tavolen {
 namespace {
@@ -117,27 +119,31 @@ TEST(Snapshot, BufferHoldsTheSameBytes) {
   for (size_t i = expected.size(); i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCC);  // nothing past
 }
 
+// A capture's result once the clock has run through its wait.
+int32_t afterTheCaptureWait(test::ManualClock& clock, const std::function<int32_t()>& call) {
+  return static_cast<int32_t>(clock.callThroughLimit(kCaptureWaitMs, 1, call));
+}
+
 TEST(Snapshot, WithoutPicturesTheRequestTimesOutAndIsCleared) {
+  test::ManualClock clock;
   CDDrawRenderer r;
   std::vector<uint8_t> buffer(64);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(r.capturePicture(tempPath("_never.bmp").c_str()), 1);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kCaptureWaitMs));
-  EXPECT_EQ(r.capturePictureBuf(buffer.data()), 0);
-  EXPECT_EQ(r.capturePictureBuf(buffer.data()), 0);  // not refused as pending: cleared each time
+  EXPECT_EQ(afterTheCaptureWait(clock, [&] { return r.capturePicture(tempPath("_never.bmp").c_str()); }), 1);
+  EXPECT_EQ(afterTheCaptureWait(clock, [&] { return r.capturePictureBuf(buffer.data()); }), 0);
+  // Not refused as pending: cleared each time.
+  EXPECT_EQ(afterTheCaptureWait(clock, [&] { return r.capturePictureBuf(buffer.data()); }), 0);
   EXPECT_FALSE(std::filesystem::exists(tempPath("_never.bmp")));
   EXPECT_EQ(r.capturePicture(nullptr), 0);
   EXPECT_EQ(r.capturePictureBuf(nullptr), 0);
 }
 
 TEST(Snapshot, UnopenableFileKeepsTheRequestUntilTheWaitRunsOut) {
+  test::ManualClock clock;
   Window win(6, 4);
   CDDrawRenderer r;
   const Picture p = snapshotPicture();
   Presenter presenter(r, p, win);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(r.capturePicture("/nonexistent-dir/x/snap.bmp"), 1);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kCaptureWaitMs));
+  EXPECT_EQ(afterTheCaptureWait(clock, [&] { return r.capturePicture("/nonexistent-dir/x/snap.bmp"); }), 1);
   // The abandoned request does not block the next one.
   std::vector<uint8_t> buffer(54 + 6 * 4 * 4);
   EXPECT_EQ(r.capturePictureBuf(buffer.data()), 1);
@@ -145,17 +151,14 @@ TEST(Snapshot, UnopenableFileKeepsTheRequestUntilTheWaitRunsOut) {
 }
 
 TEST(Snapshot, SecondRequestWhileOneIsPendingIsRefused) {
+  test::ManualClock clock;
   CDDrawRenderer r;
-  std::atomic<bool> started{false};
-  std::thread first([&] {
-    started = true;
-    r.capturePicture(tempPath("_pending.bmp").c_str());
-  });
-  while (!started) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::thread first([&] { r.capturePicture(tempPath("_pending.bmp").c_str()); });
+  ASSERT_TRUE(clock.waitForSleepers(1));  // its request is posted and waiting
   std::vector<uint8_t> buffer(64);
   EXPECT_EQ(r.capturePictureBuf(buffer.data()), 0);
   EXPECT_EQ(r.capturePicture(tempPath("_other.bmp").c_str()), 0);
+  clock.advance(kCaptureWaitMs);
   first.join();
 }
 

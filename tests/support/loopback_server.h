@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -134,5 +135,39 @@ inline std::string makeFrame(uint8_t type, const std::string& payload, uint32_t 
   put32(16, static_cast<uint32_t>(payload.size()));
   return f + payload;
 }
+
+// A listener whose accept queue is full: further connects neither succeed nor
+// fail, they wait out the link's 3 s connect limit.
+class FullListener {
+ public:
+  FullListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    // Fill the queue with connections nobody accepts.
+    for (int i = 0; i < 3; ++i) {
+      const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      fillers_.push_back(c);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the handshakes settle
+  }
+  ~FullListener() {
+    for (int c : fillers_) ::close(c);
+    ::close(fd_);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_;
+  uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
 
 }  // namespace tavolen::test

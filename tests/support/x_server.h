@@ -24,7 +24,7 @@
 
 #include "tavolen/window.h"
 
-namespace tavolen::testing {
+namespace tavolen::test {
 
 // A top-level window's place and size on the screen.
 struct XGeometry {
@@ -198,4 +198,4 @@ inline bool pumpUntil(TavolenWindow* window, const std::function<bool()>& pred) 
   return false;
 }
 
-}  // namespace tavolen::testing
+}  // namespace tavolen::test

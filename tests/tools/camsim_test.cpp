@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "camsim.h"
-#include "control.h"
+#include "steering.h"
 #include "media/adpcm_codec.h"
 #include "request.h"
 #include "video_source.h"

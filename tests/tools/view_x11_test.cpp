@@ -24,15 +24,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait_until.h"
 #include "support/x_server.h"
 
 namespace {
 
-using tavolen::testing::XGeometry;
-using tavolen::testing::XServer;
+using tavolen::test::XGeometry;
+using tavolen::test::XServer;
 
-constexpr int kScreenW = tavolen::testing::XServerTest::kScreenWidth;
-constexpr int kScreenH = tavolen::testing::XServerTest::kScreenHeight;
+constexpr int kScreenW = tavolen::test::XServerTest::kScreenWidth;
+constexpr int kScreenH = tavolen::test::XServerTest::kScreenHeight;
 constexpr uint32_t kRed = 0xFF0000, kGrey = 0xACACAC, kBlack = 0;
 constexpr int kWidth = 320, kHeight = 180;
 
@@ -48,15 +49,8 @@ struct Screen {
 Screen shot() { return {XServer::screenshot()}; }
 
 // Gives up after a generous time, so that a broken build fails instead of
-// hanging.
-bool waitUntil(const std::function<bool()>& pred) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return pred();
-}
+// hanging; screenshots and a starting camera take a while under sanitizers.
+bool waitUntil(const std::function<bool()>& pred) { return tavolen::test::waitUntil(pred, 15000); }
 
 // The viewer as a child process whose standard output and error lines are
 // collected by a reader thread.
@@ -191,7 +185,7 @@ class Viewer {
 
 // One viewer per test on the suite's X server, viewing its own substitute
 // camera, with a settings file of its own so the user's is never touched.
-class ViewOnX : public tavolen::testing::XServerTest {
+class ViewOnX : public tavolen::test::XServerTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server && server->ok()) << "Xvfb did not start";

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "camsim.h"
-#include "control.h"
+#include "steering.h"
 #include "demo.h"
 #include "recording_maker.h"
 
@@ -99,7 +99,7 @@ bool parseProfile(const std::string& text, camsim::Profile& p) {
   return true;
 }
 
-void controlFromStdin(camsim::Server& server) {
+void steerFromStdin(camsim::Server& server) {
   std::string line;
   char buf[512];
   while (!gInterrupted) {
@@ -121,12 +121,12 @@ void controlFromStdin(camsim::Server& server) {
   }
 }
 
-void controlFromSocket(camsim::Server& server, const std::string& path) {
+void steerFromSocket(camsim::Server& server, const std::string& path) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (fd < 0 || path.size() >= sizeof addr.sun_path) {
-    std::fprintf(stderr, "camsim: bad control socket path\n");
+    std::fprintf(stderr, "camsim: bad steering socket path\n");
     return;
   }
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     localtime_r(&now.tv_sec, &parts);
     config.timeZone = static_cast<int8_t>(-parts.tm_gmtoff / 3600);
   }
-  std::string control;
+  std::string steering;
   bool wifiDefaults = true;
   bool demo = false;
   int demoStream = 1;
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
         standing = fault;
       }
     } else if (a == "--control") {
-      control = value("--control");
+      steering = value("--control");
     } else if (a == "--demo") {
       demo = true;
       if (i + 1 < argc && argv[i + 1][0] != '-') demoStream = std::atoi(argv[++i]);
@@ -322,10 +322,10 @@ int main(int argc, char** argv) {
 
   std::thread demoThread;
   if (demo) demoThread = std::thread([&] { camsim::runDemo(server, demoStream, gInterrupted); });
-  if (control == "stdin") {
-    controlFromStdin(server);
-  } else if (!control.empty()) {
-    controlFromSocket(server, control);
+  if (steering == "stdin") {
+    steerFromStdin(server);
+  } else if (!steering.empty()) {
+    steerFromSocket(server, steering);
   } else {
     while (!gInterrupted) ::usleep(100 * 1000);
   }

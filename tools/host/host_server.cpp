@@ -162,6 +162,9 @@ struct HostServer::Impl {
           const auto uid = peerUser(toEndpoint(ours), toEndpoint(peer));
           sameUser = uid && *uid == static_cast<uint32_t>(geteuid());
         }
+        // Pictures and replies are written whole: nothing is gained by
+        // holding a message's last segment back for the page's ack.
+        socket.set_option(tcp::no_delay(true), e1);
         std::make_shared<HttpSession>(std::move(socket), context)->run(sameUser);
       }
       accept();

@@ -1,5 +1,8 @@
 #include "page_control.h"
 
+#include <bit>
+#include <cstring>
+
 #include "platform/jpeg_codec.h"
 
 namespace tavolen::host {
@@ -45,9 +48,17 @@ PageControl::~PageControl() {
 void PageControl::handle(const PageMessage& message) {
   switch (message.op) {
     case PageOp::Drawn: {
-      std::lock_guard lock(pictureMutex_);
-      if (message.seq == pictureSeq_) credit_ = true;
-      pictureWake_.notify_one();
+      std::optional<Outgoing> next;
+      {
+        std::lock_guard lock(pictureMutex_);
+        if (message.seq != pictureSeq_ || credit_) return;
+        credit_ = true;
+        // A packed picture still showing the window goes now; one the window
+        // has moved on from is packed again, fresh, on the picture thread.
+        if (!dirty_) next = takePackedLocked();
+      }
+      if (next) deliver_(std::move(*next));
+      else pictureWake_.notify_one();
       return;
     }
     case PageOp::Invoke:
@@ -150,42 +161,65 @@ void PageControl::pictureLoop() {
   std::vector<uint8_t> pixels;
   std::unique_lock lock(pictureMutex_);
   for (;;) {
-    pictureWake_.wait(lock, [this] { return stopPictures_ || (ready_ && dirty_ && credit_); });
+    // While a picture is out, one is packed ahead and no more: packing
+    // (JPEG above all) costs more than it is worth on a page that is behind.
+    pictureWake_.wait(lock, [this] { return stopPictures_ || (ready_ && dirty_ && (credit_ || !packed_)); });
     if (stopPictures_) return;
     dirty_ = false;
-    credit_ = false;
-    const uint32_t seq = ++pictureSeq_;
     lock.unlock();
 
     sendWindowIfChanged();
-    int32_t width = 0, height = 0;
-    Outgoing picture{std::string(kPictureHeadBytes, '\0'), true, false};
-    bool made = bridge_->readPicture(pixels, width, height);
-    const bool jpeg = format_ == PictureFormat::Jpeg ||
-                      (format_ == PictureFormat::Auto && int64_t{width} * height > kRawPicturePixels);
-    if (made && jpeg) {
-      const std::vector<uint8_t> jpeg = codec.encode(pixels.data(), width, height, kJpegQuality);
-      made = !jpeg.empty();
-      picture.bytes.append(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
-    } else if (made) {
-      picture.bytes.resize(kPictureHeadBytes + pixels.size());
-      auto* out = reinterpret_cast<uint8_t*>(picture.bytes.data()) + kPictureHeadBytes;
-      for (size_t i = 0; i < pixels.size(); i += 4) {
-        out[i] = pixels[i + 2];
-        out[i + 1] = pixels[i + 1];
-        out[i + 2] = pixels[i];
-        out[i + 3] = 255;
-      }
-    }
-    if (made) {
-      writePictureHead(reinterpret_cast<uint8_t*>(picture.bytes.data()), seq, width, height,
-                       jpeg ? kPictureJpeg : kPictureRaw);
-      deliver_(std::move(picture));
-    }
+    PackedPicture picture;
+    const bool made = packPicture(picture, pixels, codec);
 
     lock.lock();
-    if (!made) credit_ = true;  // nothing went out, so nothing will be reported drawn
+    if (!made) continue;
+    packed_ = std::move(picture);
+    if (!credit_) continue;
+    std::optional<Outgoing> next = takePackedLocked();
+    lock.unlock();
+    deliver_(std::move(*next));
+    lock.lock();
   }
+}
+
+bool PageControl::packPicture(PackedPicture& out, std::vector<uint8_t>& pixels,
+                              platform::JpegCodec& codec) {
+  if (!bridge_->readPicture(pixels, out.width, out.height)) return false;
+  out.message = Outgoing{std::string(kPictureHeadBytes, '\0'), true, false};
+  const bool jpeg = format_ == PictureFormat::Jpeg ||
+                    (format_ == PictureFormat::Auto &&
+                     int64_t{out.width} * out.height > kRawPicturePixels);
+  if (jpeg) {
+    const std::vector<uint8_t> encoded = codec.encode(pixels.data(), out.width, out.height, kJpegQuality);
+    if (encoded.empty()) return false;
+    out.message.bytes.append(reinterpret_cast<const char*>(encoded.data()), encoded.size());
+    out.format = kPictureJpeg;
+    return true;
+  }
+  // The window's blue, green, red, unused to the canvas's red, green, blue,
+  // opaque alpha, a word at a time.
+  static_assert(std::endian::native == std::endian::little);
+  out.message.bytes.resize(kPictureHeadBytes + pixels.size());
+  char* dst = out.message.bytes.data() + kPictureHeadBytes;
+  for (size_t i = 0; i + 4 <= pixels.size(); i += 4) {
+    uint32_t p;
+    std::memcpy(&p, pixels.data() + i, 4);
+    p = 0xff000000u | (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16);
+    std::memcpy(dst + i, &p, 4);
+  }
+  out.format = kPictureRaw;
+  return true;
+}
+
+std::optional<Outgoing> PageControl::takePackedLocked() {
+  if (!credit_ || !packed_) return std::nullopt;
+  credit_ = false;
+  PackedPicture picture = std::move(*packed_);
+  packed_.reset();
+  writePictureHead(reinterpret_cast<uint8_t*>(picture.message.bytes.data()), ++pictureSeq_,
+                   picture.width, picture.height, picture.format);
+  return std::move(picture.message);
 }
 
 }  // namespace tavolen::host

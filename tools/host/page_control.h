@@ -6,9 +6,12 @@
 // changed, a window change, then the result) leaves in that order, and events
 // leave in the order the control raised them, all through one Deliver.
 //
-// Picture flow: at most one picture is in flight. The next is read from the
-// window only after the page reports the last one drawn, so a slow page gets
-// fewer, fresh pictures and never a backlog of stale ones.
+// Picture flow: at most one picture is in flight. While it is out, the
+// picture thread packs the window's next state ahead; when the page reports
+// the last picture drawn, that packed one is sent at once from the network
+// thread if the window still shows it, else the window is read afresh. So a
+// slow page gets fewer, fresh pictures and never a backlog of stale ones, and
+// the page's report does not wait for a window read and a thread hop.
 //
 // Threads: the public functions are called on the connection's network
 // thread; the destructor on the host's reaper thread (it joins both threads
@@ -20,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +31,10 @@
 #include "control_bridge.h"
 #include "page_protocol.h"
 #include "worker.h"
+
+namespace tavolen::platform {
+class JpegCodec;
+}
 
 namespace tavolen::host {
 
@@ -55,10 +63,22 @@ class PageControl : private ControlBridge::Listener {
   PageControl& operator=(const PageControl&) = delete;
 
   // invoke, mouse, resize and screen run in order on the call thread; drawn
-  // returns a credit at once.
+  // returns the credit and sends a packed picture at once.
   void handle(const PageMessage& message);
 
  private:
+  // A picture ready to go but for its sequence number, set when it is sent.
+  struct PackedPicture {
+    Outgoing message;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint8_t format = 0;
+  };
+
+  bool packPicture(PackedPicture& out, std::vector<uint8_t>& pixels, platform::JpegCodec& codec);
+  // Takes the credit and the packed picture; the caller delivers what it
+  // returns after dropping pictureMutex_. Needs pictureMutex_ held.
+  std::optional<Outgoing> takePackedLocked();
   void open(PageMessage message);
   void invoke(const PageMessage& message);
   void sendChanges();
@@ -77,13 +97,14 @@ class PageControl : private ControlBridge::Listener {
   std::mutex windowMutex_;  // guards lastWindow_
   WindowView lastWindow_;
 
-  std::mutex pictureMutex_;  // guards the four below
+  std::mutex pictureMutex_;  // guards the six below
   std::condition_variable pictureWake_;
   bool ready_ = false;
   bool dirty_ = true;
   bool credit_ = true;
   bool stopPictures_ = false;
-  uint32_t pictureSeq_ = 0;  // picture thread writes, drawn() compares under the lock
+  uint32_t pictureSeq_ = 0;  // the last sent picture's
+  std::optional<PackedPicture> packed_;  // written by the picture thread, sent by whoever holds the credit
 
   std::unique_ptr<Worker> calls_;
   std::thread pictures_;

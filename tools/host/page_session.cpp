@@ -40,6 +40,10 @@ void PageSession::start(beast::http::request<beast::http::string_body> request) 
   ws_.set_option(websocket::stream_base::decorator(
       [](websocket::response_type& response) { response.set(beast::http::field::server, "tavolen-host"); }));
   ws_.read_message_max(kMaxFrameBytes);
+  // A picture goes as one frame in one write: cut into the default 4 KB
+  // frames, each its own write, a raw picture took hundreds of system calls
+  // and as many reads in the page's browser.
+  ws_.auto_fragment(false);
   auto self = shared_from_this();
   auto held = std::make_shared<beast::http::request<beast::http::string_body>>(std::move(request));
   ws_.async_accept(*held, [self, held](beast::error_code ec) { self->onAccept(ec); });

@@ -1,4 +1,4 @@
-#include "control.h"
+#include "steering.h"
 
 #include <cstdlib>
 #include <sstream>
