@@ -28,7 +28,7 @@ TEST_F(ListenCli, PlaysTheCamerasToneOfEitherKind) {
     startCamera(c);
     MonitorRecorder monitor;
     ASSERT_TRUE(monitor.started());
-    const CliResult r = runCli({"listen", camera(), "--seconds", "3"});
+    const CliResult r = runCli({"listen", camera(), "--seconds", "5"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     monitor.stop();
@@ -40,7 +40,8 @@ TEST_F(ListenCli, PlaysTheCamerasToneOfEitherKind) {
       ++loud;
       crossings += (heard[i - 1] < 0) != (heard[i] < 0);
     }
-    // The sound server's own start-up delay leaves part of the 3 s unheard.
+    // The sound server's start-up, and a slow start of the program on a busy
+    // machine, leave part of the 5 s unheard.
     ASSERT_GT(loud, 4000) << "less than half a second of sound was heard";
     EXPECT_NEAR(crossings * 8000.0 / loud, 2.0 * k.hz, 0.1 * 2 * k.hz);
   }
