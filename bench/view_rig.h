@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tavolen/tavolen.h"
+#include "../tools/common/loopback_port.h"
 
 namespace bench {
 
@@ -63,30 +64,8 @@ inline std::string encodeStream(int w, int h, int seconds) {
   return out;
 }
 
-inline int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  ::close(fd);
-  return port;
-}
-
-inline bool canConnect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
+using tavolen::tools::canConnect;
+using tavolen::tools::freeLoopbackPort;
 
 inline pid_t spawn(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -106,7 +85,7 @@ struct Camsim {
   pid_t pid = -1;
   int port = 0;
   Camsim(const std::vector<std::string>& extra) {
-    port = freePort();
+    port = freeLoopbackPort();
     std::vector<std::string> args = {selfDir() + "/../tools/camsim/tavolen-camsim", "--port",
                                      std::to_string(port), "--quiet", "--max-clients", "256"};
     args.insert(args.end(), extra.begin(), extra.end());
